@@ -1,0 +1,29 @@
+#pragma once
+// Start-up against the configured serial port, shared by every front end.
+
+#include <QString>
+
+class Link;
+
+inline constexpr const char *AppTitle = "BootLoaderTorvexII";
+inline constexpr const char *StartUpFailureText =
+    "No se puede abrir el port serie.\r\n"
+    "Comprobar fichero .ini o cerrar el programa que utilice el puerto.";
+
+// "1.1.0" from the build's version parts: decimal, no sign, no padding.
+QString versionText(int major, int minor, int patch);
+QString programVersion();
+QString windowCaption();  // "Bootloader TorvexII. Ver." + version
+
+struct StartUpResult {
+    bool ok = false;
+    bool ProgMode = false;
+    QString failure;  // what went wrong, for logs; the user sees StartUpFailureText
+};
+
+// Port number from the configuration file beside the program, the port
+// configured, opened and closed once as a proof, then the programming mode.
+StartUpResult runStartUp(Link &link, const QString &exeDir);
+
+// The line settings and thresholds every front end applies to its port.
+bool configurePort(Link &link);

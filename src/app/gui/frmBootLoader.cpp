@@ -1,0 +1,242 @@
+#include "app/gui/frmBootLoader.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "app/core/StartUp.h"
+#include "bootloader/Update.h"
+
+namespace {
+
+// Layout unit: 15 twips make one pixel at 96 dpi.
+QRect twips(int left, int top, int width, int height)
+{
+    return {left / 15, top / 15, width / 15, height / 15};
+}
+
+QFont sansFont(qreal points, bool bold)
+{
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+template <typename W>
+W *place(QWidget *parent, const char *name, const QRect &geometry, const QFont &font)
+{
+    auto *w = new W(parent);
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(geometry);
+    w->setFont(font);
+    return w;
+}
+
+}  // namespace
+
+frmBootLoader::frmBootLoader(const QString &exeDir, QWidget *parent)
+    : QWidget(parent), m_exeDir(exeDir)
+{
+    setObjectName(QStringLiteral("frmBootLoader"));
+    setWindowTitle(QStringLiteral("BootLoader Torvex-II"));
+    setFixedSize(8865 / 15, 3615 / 15);
+    const QFont windowFont = sansFont(8.25, false);
+    const QFont boldFont = sansFont(8.25, true);
+    setFont(windowFont);
+
+    cmdSelFile = place<QPushButton>(this, "cmdSelFile", twips(360, 240, 1095, 375), boldFont);
+    cmdSelFile->setText(QStringLiteral("Select File"));
+    txtFile = place<QLineEdit>(this, "txtFile", twips(1680, 240, 6855, 285), windowFont);
+    txtFile->setReadOnly(true);
+    txtFile->setToolTip(QStringLiteral("Program file"));
+    Label2 = place<QLabel>(this, "Label2", twips(1800, 600, 735, 255), windowFont);
+    Label2->setText(QStringLiteral("Version:"));
+    lblFileVersion = place<QLabel>(this, "lblFileVersion", twips(2520, 600, 1215, 255), windowFont);
+    lblFileVersion->setText(QString::fromLatin1(NoValue));
+    lblFileVersion->setToolTip(QStringLiteral("Version of selected file"));
+    Label3 = place<QLabel>(this, "Label3", twips(3960, 600, 495, 255), windowFont);
+    Label3->setText(QStringLiteral("Size:"));
+    lblFileSize = place<QLabel>(this, "lblFileSize", twips(4440, 600, 1095, 255), windowFont);
+    lblFileSize->setText(QString::fromLatin1(NoValue));
+    lblFileSize->setToolTip(QStringLiteral("Size of selected file"));
+    lblLabVersion = place<QLabel>(this, "lblLabVersion", twips(6120, 600, 1575, 255), boldFont);
+    lblLabVersion->setText(QStringLiteral("Lab. Version !!"));
+    lblLabVersion->setAlignment(Qt::AlignCenter);
+    lblLabVersion->setAutoFillBackground(true);
+    QPalette lab = lblLabVersion->palette();
+    lab.setColor(QPalette::Window, QColor(255, 0, 0));
+    lab.setColor(QPalette::WindowText, QColor(255, 255, 0));
+    lblLabVersion->setPalette(lab);
+    lblLabVersion->hide();
+    cmdProgram = place<QPushButton>(this, "cmdProgram", twips(360, 960, 2895, 495), boldFont);
+    cmdProgram->setText(QStringLiteral("UPDATE PROGRAM"));
+    cmdProgram->setEnabled(false);
+    cmdExit = place<QPushButton>(this, "cmdExit", twips(7560, 960, 975, 495), boldFont);
+    cmdExit->setText(QStringLiteral("EXIT"));
+    txt1 = place<QPlainTextEdit>(this, "txt1", twips(360, 1560, 8175, 1815), sansFont(9.75, false));
+    txt1->setReadOnly(true);
+    txt1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    txt1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    for (QPushButton *b : {cmdSelFile, cmdProgram, cmdExit}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+    for (QLabel *l : {Label2, lblFileVersion, Label3, lblFileSize, lblLabVersion})
+        l->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(txt1, cmdProgram);
+    setTabOrder(cmdProgram, cmdSelFile);
+    setTabOrder(cmdSelFile, txtFile);
+    setTabOrder(txtFile, cmdExit);
+
+    connect(cmdSelFile, &QPushButton::clicked, this, &frmBootLoader::cmdSelFile_Click);
+    connect(cmdProgram, &QPushButton::clicked, this, &frmBootLoader::cmdProgram_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &frmBootLoader::cmdExit_Click);
+
+    // Redrawing the status box for every block of a fast update would cost
+    // more than the block: redraw at most every 40 ms, and once at the end.
+    m_renderTimer.setSingleShot(true);
+    m_renderTimer.setInterval(40);
+    connect(&m_renderTimer, &QTimer::timeout, this, &frmBootLoader::renderStatus);
+    m_sinceRender.start();
+}
+
+bool frmBootLoader::Form_Load()
+{
+    const StartUpResult r = runStartUp(link, m_exeDir);
+    if (!r.ok)
+        return false;
+    selection.ProgMode = r.ProgMode;
+    setWindowTitle(windowCaption());
+    return true;
+}
+
+void frmBootLoader::cmdSelFile_Click()
+{
+    ::cmdSelFile_Click(*this, selection);
+}
+
+void frmBootLoader::cmdProgram_Click()
+{
+    ::cmdProgram_Click(*this, link, selection);
+}
+
+void frmBootLoader::cmdExit_Click()
+{
+    link.com1.close();
+    close();
+    QCoreApplication::quit();
+}
+
+void frmBootLoader::closeEvent(QCloseEvent *event)
+{
+    // While an update runs its exchanges still use this window's port and
+    // controls: the title bar's close is refused like the disabled EXIT.
+    if (!cmdExit->isEnabled()) {
+        event->ignore();
+        return;
+    }
+    link.com1.close();
+    event->accept();
+}
+
+QString frmBootLoader::qtNameFilter(const QString &filter)
+{
+    QStringList out;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        out << parts[i];
+    return out.join(QStringLiteral(";;"));
+}
+
+std::optional<QString> frmBootLoader::chooseFile(const FileDialogRequest &request)
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.setNameFilter(qtNameFilter(request.filter));
+    dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+void frmBootLoader::showMessage(const QString &text, BoxIcon icon)
+{
+    QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
+                    QString::fromLatin1(AppTitle), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+QString frmBootLoader::fileText() const { return txtFile->text(); }
+void frmBootLoader::setFileText(const QString &path) { txtFile->setText(path); }
+QString frmBootLoader::fileSizeText() const { return lblFileSize->text(); }
+void frmBootLoader::setFileSizeText(const QString &text) { lblFileSize->setText(text); }
+void frmBootLoader::setFileVersionText(const QString &text) { lblFileVersion->setText(text); }
+void frmBootLoader::setLabVisible(bool visible) { lblLabVersion->setVisible(visible); }
+void frmBootLoader::setProgramEnabled(bool enabled) { cmdProgram->setEnabled(enabled); }
+
+void frmBootLoader::setStatusText(const QString &text)
+{
+    m_status = text;
+    if (m_sinceRender.elapsed() >= m_renderTimer.interval())
+        renderStatus();
+    else if (!m_renderTimer.isActive())
+        m_renderTimer.start();
+}
+
+void frmBootLoader::renderStatus()
+{
+    m_renderTimer.stop();
+    m_sinceRender.restart();
+    QString shown = m_status;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    txt1->setPlainText(shown);
+}
+
+void frmBootLoader::setBusyPointer()
+{
+    setCursor(Qt::WaitCursor);
+}
+
+void frmBootLoader::DisableButtons()
+{
+    cmdProgram->setEnabled(false);
+    cmdSelFile->setEnabled(false);
+    cmdExit->setEnabled(false);
+}
+
+void frmBootLoader::EnableButtons()
+{
+    setCursor(Qt::ArrowCursor);
+    cmdProgram->setEnabled(true);
+    cmdSelFile->setEnabled(true);
+    cmdExit->setEnabled(true);
+    renderStatus();
+}
+
+void showStartUpFailure()
+{
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(AppTitle),
+                    QString::fromLatin1(StartUpFailureText), QMessageBox::Ok);
+    box.exec();
+}
+
+int runBootLoader(const QString &exeDir)
+{
+    frmBootLoader window(exeDir);
+    if (!window.Form_Load()) {
+        showStartUpFailure();
+        return 1;
+    }
+    window.show();
+    return QApplication::exec();
+}

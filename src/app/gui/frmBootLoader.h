@@ -1,0 +1,76 @@
+#pragma once
+// The one window: layout and wiring. The work is done by the core.
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include "bootloader/UpdateView.h"
+#include "image/FileSelection.h"
+#include "link/Link.h"
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+class frmBootLoader : public QWidget, public UpdateView {
+    Q_OBJECT
+public:
+    explicit frmBootLoader(const QString &exeDir, QWidget *parent = nullptr);
+
+    // Start-up before the window is shown; false when the port is unusable.
+    bool Form_Load();
+
+    Link link;
+    ImageSelection selection;
+
+    QPushButton *cmdSelFile;
+    QLineEdit *txtFile;
+    QLabel *Label2;
+    QLabel *lblFileVersion;
+    QLabel *Label3;
+    QLabel *lblFileSize;
+    QLabel *lblLabVersion;
+    QPushButton *cmdProgram;
+    QPushButton *cmdExit;
+    QPlainTextEdit *txt1;
+
+    void cmdSelFile_Click();
+    void cmdProgram_Click();
+    void cmdExit_Click();
+
+    // UpdateView
+    std::optional<QString> chooseFile(const FileDialogRequest &request) override;
+    void showMessage(const QString &text, BoxIcon icon) override;
+    QString fileText() const override;
+    void setFileText(const QString &path) override;
+    QString fileSizeText() const override;
+    void setFileSizeText(const QString &text) override;
+    void setFileVersionText(const QString &text) override;
+    void setLabVisible(bool visible) override;
+    void setProgramEnabled(bool enabled) override;
+    QString statusText() const override { return m_status; }
+    void setStatusText(const QString &text) override;
+    void setBusyPointer() override;
+    void DisableButtons() override;
+    void EnableButtons() override;
+
+    // The name filter Qt's dialog takes for a "description|pattern" filter.
+    static QString qtNameFilter(const QString &filter);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void renderStatus();
+
+    QString m_exeDir;
+    QString m_status;
+    QTimer m_renderTimer;
+    QElapsedTimer m_sinceRender;
+};
+
+// Start-up, the failure box or the window, and the event loop.
+int runBootLoader(const QString &exeDir);
+void showStartUpFailure();

@@ -1,0 +1,33 @@
+#pragma once
+// The whole firmware update behind "UPDATE PROGRAM".
+
+class Link;
+class UpdateView;
+struct ImageSelection;
+
+enum class UpdateOutcome {
+    Ok,                // every block written, write mode ended, reset acknowledged
+    NoFile,            // nothing selected, or the selected file cannot be read
+    NoConnection,      // identify not acknowledged
+    EraseFailed,
+    WriteModeFailed,   // write-mode command not acknowledged
+    WriteFailed,       // a block failed three attempts (or the image could not be read)
+    EndWriteRefused,   // all blocks written, end of write mode not acknowledged
+    ResetFailed,       // written, but the reset was not acknowledged
+};
+
+struct UpdateReport {
+    UpdateOutcome outcome = UpdateOutcome::NoFile;
+    bool endWriteRefused = false;  // also set when the reset went through
+    bool portFailed = false;       // the port could not be opened at some point
+    int blocks = 0;                // blocks acknowledged
+    int retries = 0;               // repeated block attempts
+};
+
+UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &selection);
+
+inline constexpr int WriteModeTimeMs = 200;
+inline constexpr int BlockTimeMs = 2000;
+inline constexpr int EndWriteTimeMs = 300;
+inline constexpr int ResetTimeMs = 300;
+inline constexpr int BlockAttempts = 3;

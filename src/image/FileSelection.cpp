@@ -1,0 +1,91 @@
+#include "image/FileSelection.h"
+
+#include <QFile>
+#include <filesystem>
+#include <limits>
+
+#include "image/ImageFile.h"
+#include "image/SelectionView.h"
+
+namespace {
+
+void resetDisplay(SelectionView &view, ImageSelection &selection)
+{
+    view.setProgramEnabled(false);
+    view.setFileText(QString());
+    selection.FileSize = 0;
+    view.setFileSizeText(QString::fromLatin1(NoValue));
+    view.setFileVersionText(QString::fromLatin1(NoValue));
+    view.setLabVisible(false);
+}
+
+}  // namespace
+
+std::optional<qint64> imageFileSize(const QString &path)
+{
+    // Only a regular file can be an image: opening a FIFO would block and a
+    // device such as /dev/zero never ends.
+    std::error_code ec;
+    const std::filesystem::path p(path.toStdString());
+    if (path.isEmpty() || !std::filesystem::is_regular_file(p, ec))
+        return std::nullopt;
+    const auto size = std::filesystem::file_size(p, ec);
+    if (ec || size > std::uintmax_t(std::numeric_limits<std::int32_t>::max()))
+        return std::nullopt;
+    return qint64(size);
+}
+
+SelectOutcome checkAndShowImage(SelectionView &view, ImageSelection &selection,
+                                const QString &path)
+{
+    if (!imageFileSize(path))
+        return SelectOutcome::Unreadable;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return SelectOutcome::Unreadable;
+    ImageVerdict verdict;
+    QString version;
+    try {
+        verdict = classifyImage(file, selection.ProgMode);
+        version = funFileVersion(file);
+    } catch (const ImageReadError &) {
+        return SelectOutcome::Unreadable;
+    }
+    const qint64 size = file.size();
+    if (size > std::numeric_limits<std::int32_t>::max())
+        return SelectOutcome::Unreadable;
+
+    switch (verdict) {
+    case ImageVerdict::WrongModel:
+    case ImageVerdict::WrongBootLevel:
+        view.showMessage(verdictMessage(verdict), BoxIcon::Error);
+        resetDisplay(view, selection);
+        return SelectOutcome::Rejected;
+    case ImageVerdict::LabRefused:
+        view.setLabVisible(false);
+        view.setProgramEnabled(false);
+        view.showMessage(verdictMessage(verdict), BoxIcon::Error);
+        return SelectOutcome::Rejected;
+    case ImageVerdict::Accepted:
+    case ImageVerdict::AcceptedLab:
+        break;
+    }
+    view.setLabVisible(verdict == ImageVerdict::AcceptedLab);
+    view.setFileText(path);
+    view.setProgramEnabled(true);
+    selection.FileSize = std::int32_t(size);
+    view.setFileSizeText(QString::number(size));
+    view.setFileVersionText(version);
+    return SelectOutcome::Accepted;
+}
+
+void cmdSelFile_Click(SelectionView &view, ImageSelection &selection)
+{
+    selection.dialogFileName.clear();
+    const auto chosen = view.chooseFile({QString(), QStringLiteral("bin"),
+                                         QStringLiteral(" Fichero binario(*.bin)|*.bin")});
+    if (!chosen)
+        return;
+    selection.dialogFileName = *chosen;
+    checkAndShowImage(view, selection, *chosen);
+}

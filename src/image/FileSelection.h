@@ -1,0 +1,33 @@
+#pragma once
+// The image chosen for the next update, and the "Select File" command.
+
+#include <QString>
+#include <QtGlobal>
+#include <cstdint>
+#include <optional>
+
+class SelectionView;
+
+struct ImageSelection {
+    QString dialogFileName;    // last choice of the file dialog; the update opens this
+    std::int32_t FileSize = 0;
+    bool ProgMode = false;     // laboratory builds admitted
+};
+
+inline constexpr const char *NoValue = "----------";
+
+// Shows the dialog, checks the chosen image and updates the file display.
+void cmdSelFile_Click(SelectionView &view, ImageSelection &selection);
+
+enum class SelectOutcome {
+    Unreadable,  // not a regular readable file, or too large: nothing changed
+    Rejected,    // refused with a message box
+    Accepted,
+};
+
+// Checks the image at path and shows it, as after the dialog's choice.
+SelectOutcome checkAndShowImage(SelectionView &view, ImageSelection &selection,
+                                const QString &path);
+
+// Size of a regular file that fits a signed 32-bit length; nullopt otherwise.
+std::optional<qint64> imageFileSize(const QString &path);

@@ -1,0 +1,79 @@
+#pragma once
+// The serial port `com1`: a thin layer over QSerialPort with the operations the
+// updater needs, and one notification (`OnComm`) per batch of received bytes.
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <functional>
+
+#include "link/PortNaming.h"
+
+// Notification kinds delivered through CommPort::OnComm.
+enum CommEvent : int {
+    comEvSend = 1,
+    comEvReceive = 2,
+    comEventPortLost = 1011,  // the device failed or vanished; the port was closed
+};
+
+class CommPort : public QObject {
+    Q_OBJECT
+public:
+    enum class Direction { Out, In };
+    using Tracer = std::function<void(Direction, const QByteArray &, qint64 nsSinceStart)>;
+
+    explicit CommPort(QObject *parent = nullptr);
+    ~CommPort() override;
+
+    // Settings, applied while closed. Each returns false when refused.
+    bool setCommPort(int number);               // 0 and unknown numbers are refused
+    bool setDevice(const QString &devicePath);  // a device by path, bypassing the number
+    bool setSettings(const QString &settings);  // "115200,N,8,1"
+    void setInputLen(int n) { m_inputLen = n; }
+    void setRThreshold(int n) { m_rThreshold = n; }
+    void setSThreshold(int n) { m_sThreshold = n; }
+    // Where `comN` links are looked up (the executable's directory by default).
+    void setLinkDirectory(const QString &dir) { m_linkDir = dir; }
+
+    int commPort() const { return m_number; }
+    QString deviceName() const { return m_device; }
+
+    bool open();
+    void close();  // pushes out pending output first
+    bool isOpen() const { return m_port.isOpen(); }
+    qint64 inBufferCount() const { return m_port.bytesAvailable(); }
+    QByteArray input();                      // all waiting bytes
+    // Drops every waiting byte, also those the driver holds but has not yet
+    // handed over (a real port drops what arrives while it is closed).
+    void discardInput();
+    bool output(const QByteArray &bytes);    // one write
+
+    QSerialPort::SerialPortError lastError() const { return m_lastError; }
+    QString lastErrorString() const { return m_lastErrorString; }
+    quint64 writeCount() const { return m_writes; }
+    void setTracer(Tracer t) { m_tracer = std::move(t); }
+
+signals:
+    void OnComm(int kind);
+
+private:
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+
+    QSerialPort m_port;
+    QString m_linkDir;
+    QString m_device;
+    int m_number = 0;
+    int m_inputLen = 0;
+    int m_rThreshold = 1;
+    int m_sThreshold = 1;
+    quint64 m_writes = 0;
+    QSerialPort::SerialPortError m_lastError = QSerialPort::NoError;
+    QString m_lastErrorString;
+    Tracer m_tracer;
+    QElapsedTimer m_clock;
+    LowLatencyState m_lowLatency;
+    bool m_closing = false;
+};

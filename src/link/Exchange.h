@@ -1,0 +1,34 @@
+#pragma once
+// The exchange engine: one frame out, one reply classified.
+
+#include <cstdint>
+#include <span>
+
+class Link;
+
+// Only Ack counts as success.
+enum class CmdResult : std::uint8_t {
+    Unexpected = 0,   // correct checksum, reply code neither ACK nor NAK
+    Ack = 1,          // acknowledged (and every command sent without waiting)
+    Refused = 2,      // NAK
+    NoReply = 3,      // no complete reply within the time limit
+    BadChecksum = 4,
+};
+
+// Command frame: letter, 32-bit value, 16-bit value (0..32767), expected reply
+// length, time limit in ms, wait for the reply or return Ack after writing.
+// The port is closed and reopened before the frame and closed after a waited
+// reply. A 16-bit value out of range sends nothing and yields NoReply.
+CmdResult funSendCommand(Link &link, char letter, std::int32_t v32, int v16,
+                         std::int16_t expected, int timeLimitMs, bool wait);
+
+// Data frame of the first n bytes of data with a sequence number; 5-byte
+// reply. An open port stays open. n outside 0..data.size() sends nothing and
+// yields NoReply.
+CmdResult funSendBlock(Link &link, std::span<const std::uint8_t> data, int n,
+                       std::uint8_t sequence, int timeLimitMs);
+
+// Classification after a wait, from LinkTag and the first L bytes of RxBuffer.
+CmdResult classifyReply(const Link &link, int L);
+
+const char *cmdResultName(CmdResult r);

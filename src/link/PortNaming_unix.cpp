@@ -1,0 +1,79 @@
+#include "link/PortNaming.h"
+
+#include <QtGlobal>
+#ifndef Q_OS_WIN
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <sys/ioctl.h>
+#if __has_include(<linux/serial.h>)
+#include <linux/serial.h>
+#define TORVEX_HAVE_SERIAL_STRUCT 1
+#endif
+
+QString portDeviceName(int number, const QString &linkDirectory)
+{
+    if (number <= 0)
+        return {};
+    const QFileInfo link(QDir(linkDirectory).filePath(QStringLiteral("com%1").arg(number)));
+    if (link.isSymLink()) {
+        // Open by the real device path so the lock file is the one any other
+        // program opening that device would take.
+        const QString real = link.canonicalFilePath();
+        return real.isEmpty() ? link.symLinkTarget() : real;
+    }
+    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+}
+
+QStringList comLinks(const QString &linkDirectory)
+{
+    QStringList out;
+    const QDir dir(linkDirectory);
+    for (const QFileInfo &fi : dir.entryInfoList({QStringLiteral("com*")}, QDir::System | QDir::Files)) {
+        if (fi.isSymLink())
+            out << QStringLiteral("%1 -> %2").arg(fi.fileName(), fi.symLinkTarget());
+    }
+    return out;
+}
+
+void enableLowLatency(qintptr handle, LowLatencyState &state)
+{
+    state.changed = false;
+#ifdef TORVEX_HAVE_SERIAL_STRUCT
+    serial_struct ss{};
+    if (::ioctl(int(handle), TIOCGSERIAL, &ss) != 0)
+        return;  // pseudo-terminals and some drivers have no such settings
+    state.savedFlags = ss.flags;
+    if (ss.flags & ASYNC_LOW_LATENCY)
+        return;
+    ss.flags |= ASYNC_LOW_LATENCY;
+    state.changed = ::ioctl(int(handle), TIOCSSERIAL, &ss) == 0;
+#else
+    Q_UNUSED(handle);
+#endif
+}
+
+void restoreLowLatency(qintptr handle, LowLatencyState &state)
+{
+#ifdef TORVEX_HAVE_SERIAL_STRUCT
+    if (!state.changed)
+        return;
+    serial_struct ss{};
+    if (::ioctl(int(handle), TIOCGSERIAL, &ss) == 0) {
+        ss.flags = state.savedFlags;
+        ::ioctl(int(handle), TIOCSSERIAL, &ss);
+    }
+#else
+    Q_UNUSED(handle);
+#endif
+    state.changed = false;
+}
+
+QString permissionHint()
+{
+    return QStringLiteral("access to serial devices is usually granted by membership of the "
+                          "group 'dialout' (sudo usermod -aG dialout $USER, then log in again)");
+}
+
+#endif

@@ -1,0 +1,33 @@
+#include "link/PortNaming.h"
+
+#include <QtGlobal>
+#ifdef Q_OS_WIN
+
+#include <QSerialPortInfo>
+
+QString portDeviceName(int number, const QString &)
+{
+    return number <= 0 ? QString() : QStringLiteral("COM%1").arg(number);
+}
+
+QStringList comLinks(const QString &)
+{
+    return {};
+}
+
+void enableLowLatency(qintptr, LowLatencyState &state)
+{
+    state.changed = false;
+}
+
+void restoreLowLatency(qintptr, LowLatencyState &state)
+{
+    state.changed = false;
+}
+
+QString permissionHint()
+{
+    return QStringLiteral("close any other program that uses the port");
+}
+
+#endif
