@@ -12,8 +12,9 @@ struct ImageReadError : std::runtime_error {
 inline constexpr qint64 IdBlockOffset = 1024;
 
 // Each reader seeks to its field itself, reads it one byte at a time and
-// leaves the position just behind it. Bytes past the end of the file read as
-// 0 (a NUL character); a device that fails to read throws ImageReadError.
+// leaves the position just behind it (at the end of a file cut short). Bytes
+// past the end of the file read as 0 (a NUL character); a device that is not
+// readable, is sequential or fails to read throws ImageReadError.
 // Bytes map one-to-one to characters (Latin-1).
 QString funFileVersion(QIODevice &file);      // 8 characters at 1024
 QString funFileModel(QIODevice &file);        // 3 characters at 1032
