@@ -90,6 +90,7 @@ bool CommPort::open()
         m_port.clearError();
         return false;
     }
+    ++m_opens;
     m_lastError = QSerialPort::NoError;
     m_lastErrorString.clear();
     enableLowLatency(m_port.handle(), m_lowLatency);

@@ -53,6 +53,7 @@ public:
     QSerialPort::SerialPortError lastError() const { return m_lastError; }
     QString lastErrorString() const { return m_lastErrorString; }
     quint64 writeCount() const { return m_writes; }
+    quint64 openCount() const { return m_opens; }
     void setTracer(Tracer t) { m_tracer = std::move(t); }
 
 signals:
@@ -70,6 +71,7 @@ private:
     int m_rThreshold = 1;
     int m_sThreshold = 1;
     quint64 m_writes = 0;
+    quint64 m_opens = 0;
     QSerialPort::SerialPortError m_lastError = QSerialPort::NoError;
     QString m_lastErrorString;
     Tracer m_tracer;
