@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the updater.
+# By default a simulated indicator is put on a pseudo-terminal linked as the
+# configured port, with a sample image to select; --real skips the simulator
+# and uses whatever device the port number names.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+real=0
+[ "${1:-}" = "--real" ] && real=1
+build=build
+bash scripts/setup.sh "$build"
+
+bindir="$build/src"
+ini="$bindir/BootLoaderTorvexII.ini"
+if [ ! -f "$ini" ]; then
+  printf '[SERIAL]\r\nCommNum=3\r\n[MODE]\r\nModeProg=0\r\n' > "$ini"
+fi
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != offscreen ]; then
+  echo "No display: the updater is a desktop program. Run it from a graphical session"
+  echo "(or run the tests with scripts/test.sh)."
+  exit 0
+fi
+
+if [ "$real" -eq 0 ]; then
+  port=$(sed -n 's/^[[:space:]]*[Cc][Oo][Mm][Mm][Nn][Uu][Mm][[:space:]]*=[[:space:]]*\([0-9]*\).*/\1/p' "$ini" | head -n1)
+  port=${port:-3}
+  mkdir -p "$build/sample"
+  "$build/sim/torvex-sim" --make-image "$build/sample/sample.bin"
+  "$build/sim/torvex-sim" --link "$bindir/com$port" --flash-out "$build/sample/flash.bin" --log \
+    2>"$build/sample/sim.log" >/dev/null &
+  sim=$!
+  trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
+  for _ in $(seq 50); do [ -L "$bindir/com$port" ] && break; sleep 0.1; done
+  echo "Simulated indicator on port $port; sample image: $build/sample/sample.bin"
+  echo "Its flash is saved to $build/sample/flash.bin, its log to $build/sample/sim.log."
+fi
+"$bindir/BootLoaderTorvexII"
