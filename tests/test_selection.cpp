@@ -1,6 +1,7 @@
 // "Select File": what each kind of image does to the file display.
 
 #include <QtTest>
+#include <sys/stat.h>
 
 #include "image/FileSelection.h"
 #include "support/RecordingView.h"
@@ -64,6 +65,7 @@ private slots:
         QTest::addColumn<bool>("labShown");
         QTest::newRow("plain release") << makeImage(70000) << false << "" << true << false;
         QTest::newRow("empty file") << QByteArray() << false << NotIndicator << false << false;
+        QTest::newRow("1 byte") << QByteArray(1, 'K') << false << NotIndicator << false << false;
         QTest::newRow("1034 bytes") << makeImage(1034) << false << NotIndicator << false << false;
         QTest::newRow("exactly 1035 bytes") << makeImage(1035) << false << "" << true << false;
         QTest::newRow("kd7") << makeImage(2000, "V", "kd7") << false << NotIndicator << false << false;
@@ -149,6 +151,8 @@ private slots:
         QTest::newRow("missing file") << "nothing-here.bin" << false;
         QTest::newRow("a directory") << "." << false;
         QTest::newRow("a device") << "/dev/zero" << false;
+        QTest::newRow("a FIFO") << "fifo" << false;
+        QTest::newRow("sparse, over 4 GiB") << "huge.bin" << false;
     }
     void failureExitChangesNothing()
     {
@@ -157,6 +161,12 @@ private slots:
         RecordingView view;
         ImageSelection sel;
         const QString target = path.startsWith(QLatin1Char('/')) ? path : dir.filePath(path);
+        if (path == QLatin1String("fifo"))
+            QVERIFY(::mkfifo(QFile::encodeName(target).constData(), 0600) == 0 || errno == EEXIST);
+        if (path == QLatin1String("huge.bin")) {
+            QFile huge(target);
+            QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize((qint64(1) << 32) + 5000));
+        }
         view.dialogAnswers.push_back(write(QStringLiteral("good.bin"), makeImage(4000, "GOOD0001")));
         cmdSelFile_Click(view, sel);
         if (cancel)
