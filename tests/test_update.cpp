@@ -1,6 +1,7 @@
 // The whole update, from the core's side, against the simulated indicator.
 
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include "bootloader/Update.h"
@@ -266,6 +267,26 @@ private slots:
         QCOMPARE(r.retries, 1);
         QCOMPARE(rig.sim->counters().retransmissions, 1u);
         QCOMPARE(rig.flash(1100), image);
+    }
+
+    void unpluggedMidUpdate()
+    {
+        torvexsim::Options o;
+        o.hangUpAfterBlock = 3;
+        prepare(o, makeImage(3000));
+        QSignalSpy events(&link.com1, &CommPort::OnComm);
+        const UpdateReport r = run();
+        QCOMPARE(r.outcome, UpdateOutcome::WriteFailed);
+        QCOMPARE(r.blocks, 4);
+        QCOMPARE(view.boxTexts(), (QStringList{"Error al escribir en flash", "Error al salir del modo escritura flash"}));
+        QVERIFY(view.status.endsWith(QStringLiteral("(392/3000)\r\nWrite Fail!!.\r\n")));
+        verifyEndedCleanly();
+        // The lost device is reported once per open, not in a flood.
+        int lost = 0;
+        for (const auto &e : events)
+            lost += e.at(0).toInt() == comEventPortLost;
+        QVERIFY2(lost >= 1 && lost <= 4, qPrintable(QString::number(lost)));
+        QVERIFY(!link.com1.isOpen());
     }
 
     void nothingSelected()
