@@ -1,0 +1,350 @@
+#include "Simulator.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace torvexsim {
+
+namespace {
+
+std::string describe(const Frame &f)
+{
+    char buf[96];
+    if (f.kind == Frame::Kind::Command)
+        std::snprintf(buf, sizeof buf, "command %c %08X %04X", f.letter >= 0x20 && f.letter < 0x7F ? f.letter : '?',
+                      f.value32, f.value16);
+    else if (f.length == 0)
+        std::snprintf(buf, sizeof buf, "empty data frame seq %u", f.seq);
+    else
+        std::snprintf(buf, sizeof buf, "data frame seq %u, %zu bytes", f.seq, f.length);
+    std::string s = buf;
+    if (!f.endOk)
+        s += " [no CR]";
+    else if (!f.fieldsOk)
+        s += " [bad value characters]";
+    else if (!f.checksumOk)
+        s += " [bad checksum]";
+    return s;
+}
+
+timespec toTimespec(Clock::duration d)
+{
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
+    return timespec{time_t(ns / 1'000'000'000), long(ns % 1'000'000'000)};
+}
+
+}  // namespace
+
+Simulator::Simulator(Options options)
+    : options_(std::move(options)),
+      receiver_(options_.receiveTimeout),
+      noiseIn_(options_.noiseFromHost),
+      noiseOut_(options_.noiseToHost),
+      loader_(options_)
+{
+    if (options_.baud)  // 8N1: ten bit times per byte
+        byteTime_ = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::nanoseconds(10'000'000'000LL / options_.baud));
+}
+
+Simulator::~Simulator() { stop(); }
+
+void Simulator::start()
+{
+    if (worker_.joinable())
+        return;
+    pty_.open();
+    slavePath_ = pty_.slavePath();
+    if (!options_.linkPath.empty())
+        pty_.publish(options_.linkPath);
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::system_error(errno, std::generic_category(), "pipe2");
+    started_ = Clock::now();
+    stopping_ = false;
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = false;
+    }
+    log(std::string("serving ") + slavePath_ + ", " + stateName(state()));
+    worker_ = std::thread(&Simulator::run, this);
+}
+
+void Simulator::stop()
+{
+    if (worker_.joinable()) {
+        stopping_ = true;
+        const char x = 0;
+        [[maybe_unused]] const auto n = ::write(wake_[1], &x, 1);
+        worker_.join();
+    }
+    pty_.close();
+    for (int &fd : wake_) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+    }
+    changed_.notify_all();
+}
+
+void Simulator::run()
+{
+    while (!stopping_) {
+        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {pty_.master(), POLLIN, 0}};
+        const nfds_t nfds = pty_.master() >= 0 ? 2 : 1;
+        timespec ts{};
+        const timespec *timeout = nullptr;
+        if (const auto d = receiver_.deadline()) {
+            ts = toTimespec(std::max(Clock::duration::zero(), *d - Clock::now()));
+            timeout = &ts;
+        }
+        if (::ppoll(fds, nfds, timeout, nullptr) < 0 && errno != EINTR) {
+            log(std::string("poll failed: ") + std::strerror(errno));
+            break;
+        }
+        if (stopping_)
+            break;
+        if (nfds == 2 && fds[1].revents)
+            receive();
+        std::vector<RxEvent> events;
+        receiver_.expire(Clock::now(), events);
+        for (RxEvent &e : events)
+            handleEvent(e);
+    }
+}
+
+void Simulator::receive()
+{
+    std::uint8_t buf[4096];
+    const ssize_t n = ::read(pty_.master(), buf, sizeof buf);
+    if (n <= 0) {
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            // Cannot happen while our own slave handle is open; do not spin.
+            log(std::string("read failed: ") + std::strerror(errno));
+            sleepUntil(Clock::now() + std::chrono::milliseconds(50));
+        }
+        return;
+    }
+    const auto now = Clock::now();
+    std::uint64_t noise = 0;
+    const Bytes in = noiseIn_.active() ? noiseIn_.apply(buf, std::size_t(n), noise) : Bytes(buf, buf + n);
+    {
+        std::lock_guard lock(mutex_);
+        received_.insert(received_.end(), buf, buf + n);
+        counters_.bytesReceived += std::uint64_t(n);
+        counters_.noiseFromHost += noise;
+    }
+    changed_.notify_all();
+
+    std::size_t ignored = 0;
+    Clock::time_point t = now;
+    for (std::uint8_t b : in) {
+        if (byteTime_.count()) {
+            t = std::max(now, rxFree_) + byteTime_;
+            rxFree_ = t;
+        }
+        if (hungUp_ || stopping_)
+            return;
+        if (loader_.state() == State::Firmware) {
+            bool woke;
+            {
+                std::lock_guard lock(mutex_);
+                woke = loader_.wakeByte(b);
+                counters_.wakeUps += woke;
+            }
+            if (!woke) {
+                ++ignored;
+                continue;
+            }
+            if (ignored > 3)
+                log("host> " + std::to_string(ignored - 2) + " bytes ignored by the running firmware");
+            ignored = 0;
+            log("host> BL: boot loader entered");
+            changed_.notify_all();
+            continue;
+        }
+        std::vector<RxEvent> events;
+        receiver_.push(b, t, events);
+        for (RxEvent &e : events)
+            handleEvent(e);
+    }
+    if (ignored)
+        log("host> " + std::to_string(ignored) + " bytes ignored by the running firmware");
+}
+
+void Simulator::handleEvent(RxEvent &e)
+{
+    if (e.type != RxEvent::Type::Frame) {
+        {
+            std::lock_guard lock(mutex_);
+            if (e.type == RxEvent::Type::Stray)
+                counters_.strayBytes += e.bytes.size();
+            else if (e.type == RxEvent::Type::Abandoned)
+                ++counters_.abandonedFrames;
+            else
+                ++counters_.garbageHeaders;
+        }
+        changed_.notify_all();
+        const char *what = e.type == RxEvent::Type::Stray ? " stray bytes: "
+            : e.type == RxEvent::Type::Abandoned         ? "-byte partial frame dropped (receive timeout): "
+                                                         : "-byte data header with an impossible length dropped: ";
+        log("host> " + std::to_string(e.bytes.size()) + what + hexDump(e.bytes));
+        return;
+    }
+
+    const Frame &f = e.frame;
+    if (byteTime_.count() && !sleepUntil(f.end))
+        return;
+    Outcome o;
+    {
+        std::lock_guard lock(mutex_);
+        frames_.push_back({f.kind, char(f.letter), f.value32, f.seq, f.length, f.ok(), f.end});
+        ++counters_.frames;
+        o = loader_.handle(f);
+        counters_.badFrames += !f.ok();
+        counters_.silenced += o.silenced;
+        counters_.erases += o.erased;
+        counters_.resets += o.reset;
+        counters_.blocksWritten += o.blockWritten;
+        counters_.retransmissions += o.retransmission;
+        if (!o.reply.empty()) {
+            ++counters_.replies;
+            counters_.acks += o.reply.size() > 1 && o.reply[1] == ACK;
+            counters_.naks += o.reply.size() > 1 && o.reply[1] == NAK;
+        }
+    }
+    if (o.reset)
+        receiver_.reset();
+    log("host> " + describe(f) + (o.note.empty() ? "" : ": " + o.note));
+    // Before the reply, so that whoever saw the ACK finds the file complete.
+    if (o.writeModeEnded && !writeFlashOut())
+        log("cannot write " + options_.flashOutPath);
+    changed_.notify_all();
+
+    if (o.busy.count() && !sleepUntil(Clock::now() + o.busy))
+        return;
+    if (o.reply.empty())
+        log("sim> nothing sent");
+    else
+        reply(std::move(o.reply));
+    if (o.hangUpAfter)
+        hangUp();
+}
+
+void Simulator::reply(Bytes bytes)
+{
+    if (noiseOut_.active()) {
+        std::uint64_t noise = 0;
+        bytes = noiseOut_.apply(bytes.data(), bytes.size(), noise);
+        std::lock_guard lock(mutex_);
+        counters_.noiseToHost += noise;
+    }
+    if (byteTime_.count()) {
+        // The host has the reply when its last byte is through the wire.
+        const auto start = std::max(Clock::now(), txFree_);
+        txFree_ = start + byteTime_ * long(bytes.size());
+        if (!sleepUntil(txFree_))
+            return;
+    }
+    const char *code = bytes.size() < 2 ? "" : bytes[1] == ACK ? " (ACK)" : bytes[1] == NAK ? " (NAK)" : "";
+    log("sim> " + hexDump(bytes, 32) + code);
+    writeAll(bytes);
+}
+
+bool Simulator::sleepUntil(Clock::time_point t)
+{
+    for (;;) {
+        if (stopping_)
+            return false;
+        const auto now = Clock::now();
+        if (now >= t)
+            return true;
+        pollfd pfd{wake_[0], POLLIN, 0};
+        const timespec ts = toTimespec(t - now);
+        ::ppoll(&pfd, 1, &ts, nullptr);
+    }
+}
+
+bool Simulator::writeAll(const Bytes &bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size() && pty_.master() >= 0) {
+        const ssize_t n = ::write(pty_.master(), bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += std::size_t(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            break;
+        // The host is not reading and the pty buffer is full: give it a second.
+        pollfd fds[2] = {{wake_[0], POLLIN, 0}, {pty_.master(), POLLOUT, 0}};
+        if (::poll(fds, 2, 1000) <= 0 || stopping_ || !(fds[1].revents & POLLOUT))
+            break;
+    }
+    if (done < bytes.size())
+        log("sim> " + std::to_string(bytes.size() - done) + " bytes could not be sent");
+    return done == bytes.size();
+}
+
+void Simulator::hangUp()
+{
+    // Closing the master discards what the host has not read, and the ACK of
+    // the last block did make it through the real line: wait for it to be
+    // read. The pty moves bytes to the slave asynchronously, so an empty
+    // queue only counts once it has been seen full, or after a while.
+    const auto start = Clock::now();
+    for (bool seen = false;;) {
+        const int pending = pty_.pendingToHost();
+        seen = seen || pending > 0;
+        if (pending < 0 || (pending == 0 && (seen || Clock::now() - start > std::chrono::milliseconds(300)))
+            || Clock::now() - start > std::chrono::seconds(2))
+            break;
+        if (!sleepUntil(Clock::now() + std::chrono::milliseconds(2)))
+            break;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        hungUp_ = true;
+    }
+    pty_.hangUp();
+    receiver_.reset();
+    log("hung up: pty closed");
+    changed_.notify_all();
+}
+
+void Simulator::log(const std::string &line) const
+{
+    if (!options_.log)
+        return;
+    char stamp[32];
+    const double s = std::chrono::duration<double>(Clock::now() - started_).count();
+    std::snprintf(stamp, sizeof stamp, "[%9.3f] ", s);
+    options_.log(stamp + line);
+}
+
+bool Simulator::writeFlashOut() const
+{
+    if (options_.flashOutPath.empty())
+        return true;
+    const Bytes image = flashImage();
+    const std::string tmp = options_.flashOutPath + ".part";
+    std::FILE *f = std::fopen(tmp.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(image.data(), 1, image.size(), f) == image.size();
+    if (std::fclose(f) != 0 || !ok || std::rename(tmp.c_str(), options_.flashOutPath.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace torvexsim
