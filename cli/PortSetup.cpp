@@ -1,0 +1,59 @@
+#include "PortSetup.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "app/core/ArchivoIni.h"
+#include "app/core/StartUp.h"
+#include "link/Link.h"
+
+namespace {
+
+// QSerialPort also reports a port locked by another program as a permission
+// error; only a device this user may not open deserves the group hint.
+bool lacksPermission(const Link &link)
+{
+    if (link.com1.lastError() != QSerialPort::PermissionError)
+        return false;
+    const QFileInfo device(link.com1.deviceName());
+    return !device.exists() || !device.isReadable() || !device.isWritable();
+}
+
+PortReady failed(const Link &link, const QString &why)
+{
+    PortReady r;
+    r.failure = why;
+    r.permission = lacksPermission(link);
+    return r;
+}
+
+}  // namespace
+
+bool configuredProgMode(const QString &configDir)
+{
+    return progModeFromText(funReadIni(configDir, QString::fromLatin1(IniFileName),
+                                       QStringLiteral("MODE"), QStringLiteral("ModeProg")));
+}
+
+PortReady preparePort(Link &link, const PortRequest &request)
+{
+    const QString ini = QDir(request.configDir).filePath(QString::fromLatin1(IniFileName));
+    if (request.number == 0 && request.device.isEmpty()) {
+        if (!QFileInfo(ini).isFile())
+            return failed(link, QStringLiteral("%1 not found: give --port N or --device PATH").arg(ini));
+        const StartUpResult r = runStartUp(link, request.configDir);
+        if (!r.ok)
+            return failed(link, r.failure);
+        return {true, r.ProgMode, {}, false};
+    }
+
+    link.com1.setLinkDirectory(request.configDir);
+    const bool named = request.device.isEmpty() ? link.com1.setCommPort(request.number)
+                                                : link.com1.setDevice(request.device);
+    if (!named || !configurePort(link))
+        return failed(link, QStringLiteral("port %1 names no serial device").arg(request.number));
+    if (!link.com1.open())
+        return failed(link, QStringLiteral("%1: %2").arg(link.com1.deviceName(), link.com1.lastErrorString()));
+    link.com1.close();
+    return {true, configuredProgMode(request.configDir), {}, false};
+}

@@ -1,0 +1,241 @@
+// torvex-flash: updates one indicator from the command line with the same
+// sequence as the window; several may run at once, one per port.
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QSerialPortInfo>
+
+#include "Console.h"
+#include "ExitCode.h"
+#include "ImageInfo.h"
+#include "PortSetup.h"
+#include "TerminalView.h"
+#include "app/core/StartUp.h"
+#include "image/FileSelection.h"
+#include "link/Link.h"
+
+namespace {
+
+const char *const ExitStatusText =
+    "\nExit status:\n"
+    "  0  updated: written, write mode ended, reset acknowledged\n"
+    "  1  usage error\n"
+    "  2  image refused or unreadable (nothing sent)\n"
+    "  3  port unusable (cannot be opened)\n"
+    "  4  no connection (identify or write mode not acknowledged)\n"
+    "  5  erase failed\n"
+    "  6  write failed (a block refused three times)\n"
+    "  7  end of write mode refused (written and reset)\n"
+    "  8  reset refused (written)\n";
+
+struct Options {
+    QString image;
+    QString configDir;
+    PortRequest port;
+    bool lab = false;
+    bool info = false;
+    bool trace = false;
+    bool listPorts = false;
+};
+
+int usageError(const QString &why)
+{
+    writeErr(QStringLiteral("torvex-flash: %1\nTry torvex-flash --help.\n").arg(why));
+    return ExitUsage;
+}
+
+// Fills opts; returns -1 to go on, or the status to end with.
+int parseArguments(const QStringList &arguments, Options &opts)
+{
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral(
+        "Writes the firmware IMAGE into a Torvex-II indicator on a serial port.\n"
+        "The port is the one configured in BootLoaderTorvexII.ini beside the program\n"
+        "(see --config), unless --port or --device names another."));
+    const QCommandLineOption help = p.addHelpOption();
+    const QCommandLineOption version = p.addVersionOption();
+    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
+        QStringLiteral("Port number N (1..255): link comN in the configuration directory, "
+                       "else /dev/ttyS<N-1> (COMN on Windows)."), QStringLiteral("N"));
+    const QCommandLineOption device({QStringLiteral("d"), QStringLiteral("device")},
+        QStringLiteral("Serial device to use, by path."), QStringLiteral("PATH"));
+    const QCommandLineOption config({QStringLiteral("c"), QStringLiteral("config")},
+        QStringLiteral("Directory of BootLoaderTorvexII.ini and the comN links (default: the "
+                       "program's own directory)."), QStringLiteral("DIR"));
+    const QCommandLineOption lab(QStringLiteral("lab"),
+        QStringLiteral("Admit laboratory builds, as ModeProg=1 does."));
+    const QCommandLineOption info({QStringLiteral("i"), QStringLiteral("info")},
+        QStringLiteral("Describe IMAGE and whether it would be accepted; send nothing."));
+    const QCommandLineOption trace({QStringLiteral("t"), QStringLiteral("trace")},
+        QStringLiteral("Every byte written (>) and received (<), time-stamped, on standard error."));
+    const QCommandLineOption listPorts({QStringLiteral("l"), QStringLiteral("list-ports")},
+        QStringLiteral("List the machine's serial devices and the comN links."));
+    p.addOptions({port, device, config, lab, info, trace, listPorts});
+    p.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("Firmware image (*.bin)."));
+
+    if (!p.parse(arguments))
+        return usageError(p.errorText());
+    if (p.isSet(help)) {
+        writeOut(p.helpText() + QString::fromLatin1(ExitStatusText));
+        return ExitOk;
+    }
+    if (p.isSet(version)) {
+        writeOut(QStringLiteral("torvex-flash %1\n").arg(programVersion()));
+        return ExitOk;
+    }
+    opts.configDir = p.isSet(config) ? QDir(p.value(config)).absolutePath()
+                                     : QCoreApplication::applicationDirPath();
+    opts.port.configDir = opts.configDir;
+    opts.listPorts = p.isSet(listPorts);
+    if (opts.listPorts)
+        return -1;
+    if (p.isSet(port) && p.isSet(device))
+        return usageError(QStringLiteral("--port and --device exclude each other"));
+    if (p.isSet(port)) {
+        bool ok = false;
+        opts.port.number = p.value(port).toInt(&ok);
+        if (!ok || opts.port.number < 1 || opts.port.number > 255)
+            return usageError(QStringLiteral("--port takes a number from 1 to 255"));
+    }
+    opts.port.device = p.value(device);
+    if (p.isSet(device) && opts.port.device.isEmpty())
+        return usageError(QStringLiteral("--device takes a path"));
+    if (p.positionalArguments().size() != 1)
+        return usageError(QStringLiteral("give exactly one IMAGE"));
+    opts.image = p.positionalArguments().constFirst();
+    opts.lab = p.isSet(lab);
+    opts.info = p.isSet(info);
+    opts.trace = p.isSet(trace);
+    return -1;
+}
+
+int listPorts(const QString &configDir)
+{
+    QString text = QStringLiteral("Serial devices:\n");
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &port : ports) {
+        QStringList about;
+        for (const QString &s : {port.description(), port.manufacturer(), port.serialNumber()})
+            if (!s.isEmpty())
+                about << s;
+        if (port.hasVendorIdentifier() && port.hasProductIdentifier())
+            about << QStringLiteral("%1:%2").arg(port.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                                           .arg(port.productIdentifier(), 4, 16, QLatin1Char('0'));
+        text += QStringLiteral("  ") + port.systemLocation();
+        if (!about.isEmpty())
+            text += QStringLiteral("  (") + about.join(QStringLiteral(", ")) + QLatin1Char(')');
+        text += QLatin1Char('\n');
+    }
+    if (ports.isEmpty())
+        text += QStringLiteral("  (none)\n");
+    text += QStringLiteral("Port links in %1:\n").arg(QDir::toNativeSeparators(configDir));
+    const QStringList links = comLinks(configDir);
+    for (const QString &l : links)
+        text += QStringLiteral("  ") + l + QLatin1Char('\n');
+    if (links.isEmpty())
+        text += QStringLiteral("  (none)\n");
+    writeOut(text);
+    return ExitOk;
+}
+
+int showInfo(const Options &opts)
+{
+    const bool progMode = opts.lab || configuredProgMode(opts.configDir);
+    const auto f = readImageFacts(opts.image, progMode);
+    if (!f) {
+        writeErr(QStringLiteral("error: cannot read %1: not a readable regular file of at most 2 GiB\n")
+                     .arg(opts.image));
+        return ExitImageRefused;
+    }
+    const qint64 bytes = wireBytes(f->size);
+    const bool accepted = verdictMessage(f->verdict).isEmpty();
+    QString text;
+    const auto row = [&](const char *name, const QString &value) {
+        text += QString::fromLatin1(name).leftJustified(14) + value + QLatin1Char('\n');
+    };
+    row("File:", opts.image);
+    row("Version:", printableField(f->version));
+    row("Model:", printableField(f->model));
+    row("Boot loader:", printableField(f->bootLevel));
+    row("Build tag:", QLatin1Char('"') + printableField(f->tag) + QLatin1Char('"'));
+    row("Lab build:", f->lab ? QStringLiteral("yes") : QStringLiteral("no"));
+    row("Size:", QStringLiteral("%1 bytes").arg(f->size));
+    row("Blocks:", QStringLiteral("%1 of at most 98 bytes").arg(blockCount(f->size)));
+    row("Wire time:", QStringLiteral("%1 s (%2 bytes at %3 baud 8N1, erase not included)")
+                          .arg(wireSeconds(bytes), 0, 'f', 3).arg(bytes).arg(WireBaud));
+    row("Accepted:", accepted ? QStringLiteral("yes")
+                              : QStringLiteral("no: ") + verdictMessage(f->verdict));
+    writeOut(text);
+    return accepted ? ExitOk : ExitImageRefused;
+}
+
+void traceBytes(CommPort::Direction direction, const QByteArray &bytes, qint64 ns)
+{
+    if (bytes.isEmpty())
+        return;
+    writeErr(QStringLiteral("%1 %2 %3\n")
+                 .arg(double(ns) / 1e9, 11, 'f', 6)
+                 .arg(direction == CommPort::Direction::Out ? QLatin1Char('>') : QLatin1Char('<'))
+                 .arg(QString::fromLatin1(bytes.toHex(' '))));
+}
+
+int update(const Options &opts)
+{
+    // Tracing interleaves with the output: no line redrawn in place then.
+    TerminalView view(stdoutIsTerminal() && !opts.trace);
+    ImageSelection selection;
+    selection.ProgMode = opts.lab || configuredProgMode(opts.configDir);
+    selection.dialogFileName = opts.image;
+    switch (checkAndShowImage(view, selection, opts.image)) {
+    case SelectOutcome::Unreadable:
+        writeErr(QStringLiteral("error: cannot read %1: not a readable regular file of at most 2 GiB\n")
+                     .arg(opts.image));
+        return ExitImageRefused;
+    case SelectOutcome::Rejected:
+        return ExitImageRefused;
+    case SelectOutcome::Accepted:
+        break;
+    }
+
+    Link link;
+    if (opts.trace)
+        link.com1.setTracer(traceBytes);
+    const PortReady port = preparePort(link, opts.port);
+    if (!port.ok) {
+        writeErr(QStringLiteral("error: port unusable: %1\n").arg(port.failure));
+        if (port.permission)
+            writeErr(QStringLiteral("hint: %1\n").arg(permissionHint()));
+        return ExitPortUnusable;
+    }
+    writeOut(QStringLiteral("Image %1: version %2, %3 bytes%4\nPort %5\n")
+                 .arg(opts.image, printableField(view.fileVersion()), view.fileSizeText(),
+                      view.labBuild() ? QStringLiteral(", laboratory build") : QString(),
+                      link.com1.deviceName()));
+
+    const UpdateReport report = cmdProgram_Click(view, link, selection);
+    link.com1.close();
+    if (report.portFailed && report.outcome != UpdateOutcome::Ok)
+        writeErr(QStringLiteral("error: %1 could not be opened again: %2\n")
+                     .arg(link.com1.deviceName(), link.com1.lastErrorString()));
+    return exitCodeFor(report);
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("torvex-flash"));
+    QCoreApplication::setApplicationVersion(programVersion());
+    ignoreBrokenPipe();
+
+    Options opts;
+    if (const int status = parseArguments(QCoreApplication::arguments(), opts); status >= 0)
+        return status;
+    if (opts.listPorts)
+        return listPorts(opts.configDir);
+    if (opts.info)
+        return showInfo(opts);
+    return update(opts);
+}
