@@ -79,16 +79,20 @@ int PtyLink::pendingToHost() const
 
 void PtyLink::hangUp()
 {
-    if (slave_ >= 0)
-        ::close(slave_);
+    // Closing the master hangs the line up for the host. Our slave handle
+    // stays open until close(): while it is held the kernel cannot give this
+    // pty's number to a new pty, which the host would otherwise reopen.
     if (master_ >= 0)
         ::close(master_);
-    slave_ = master_ = -1;
+    master_ = -1;
 }
 
 void PtyLink::close()
 {
     hangUp();
+    if (slave_ >= 0)
+        ::close(slave_);
+    slave_ = -1;
     if (!linkPath_.empty()) {
         // Only our own link: someone may have replaced it since.
         char target[256];

@@ -84,7 +84,7 @@ private:
     void run();
     void receive();
     void handleEvent(RxEvent &e);
-    void reply(Bytes bytes);
+    bool reply(Bytes bytes, Clock::time_point notBefore);
     bool sleepUntil(Clock::time_point t);
     bool writeAll(const Bytes &bytes);
     void log(const std::string &line) const;

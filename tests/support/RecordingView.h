@@ -36,9 +36,12 @@ public:
         dialogRequests.push_back(request);
         if (dialogAnswers.empty())
             return std::nullopt;
-        auto a = dialogAnswers.front();
+        const bool cancel = !dialogAnswers.front().has_value();
+        const QString path = dialogAnswers.front().value_or(QString());
         dialogAnswers.pop_front();
-        return a;
+        if (cancel)
+            return std::nullopt;
+        return path;
     }
     void showMessage(const QString &text, BoxIcon icon) override
     {
