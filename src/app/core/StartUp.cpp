@@ -34,6 +34,10 @@ StartUpResult runStartUp(Link &link, const QString &exeDir)
     const QString file = QString::fromLatin1(IniFileName);
     const QString commNum = funReadIni(exeDir, file, QStringLiteral("SERIAL"), QStringLiteral("CommNum"));
     const auto port = portNumberFromText(commNum);
+    if (commNum.isEmpty()) {
+        result.failure = QStringLiteral("no [SERIAL] CommNum in %1/%2").arg(exeDir, file);
+        return result;
+    }
     if (!port) {
         result.failure = QStringLiteral("CommNum \"%1\" is outside 0 to 255").arg(commNum);
         return result;
