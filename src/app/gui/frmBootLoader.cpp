@@ -101,9 +101,9 @@ frmBootLoader::frmBootLoader(const QString &exeDir, QWidget *parent)
     connect(cmdExit, &QPushButton::clicked, this, &frmBootLoader::cmdExit_Click);
 
     // Redrawing the status box for every block of a fast update would cost
-    // more than the block: redraw at most every 40 ms, and once at the end.
+    // more than the block: redraw at most ten times a second, and once at the end.
     m_renderTimer.setSingleShot(true);
-    m_renderTimer.setInterval(40);
+    m_renderTimer.setInterval(100);
     connect(&m_renderTimer, &QTimer::timeout, this, &frmBootLoader::renderStatus);
     m_sinceRender.start();
 }
