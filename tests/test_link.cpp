@@ -10,6 +10,7 @@
 #include "protocol/frames.h"
 #include "support/RawPty.h"
 #include "support/ScriptedPeer.h"
+#include "support/SimRig.h"
 
 Q_DECLARE_METATYPE(CmdResult)
 
@@ -265,6 +266,37 @@ private slots:
         QVERIFY(pty->send(hex("0215")));
         QTest::qWait(30);
         QCOMPARE(link->RxBuffer, kept);
+    }
+
+    void resultsFromTheIndicator_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<CmdResult>("result");
+        QTest::newRow("acknowledged") << "" << CmdResult::Ack;
+        QTest::newRow("refused") << "W:refuse" << CmdResult::Refused;
+        QTest::newRow("silent") << "W:silence" << CmdResult::NoReply;
+        QTest::newRow("truncated") << "W:truncate=4" << CmdResult::NoReply;
+        QTest::newRow("corrupt") << "W:bad-checksum" << CmdResult::BadChecksum;
+        QTest::newRow("unexpected code") << "W:code=0x07" << CmdResult::Unexpected;
+        QTest::newRow("late, within the limit") << "W:delay=100" << CmdResult::Ack;
+    }
+    void resultsFromTheIndicator()
+    {
+        QFETCH(QString, rule);
+        QFETCH(CmdResult, result);
+        torvexsim::Options o;
+        o.startInBootLoader = true;
+        if (!rule.isEmpty())
+            o.faults.push_back(*torvexsim::parseFaultRule(rule.toStdString()));
+        SimRig rig;
+        QVERIFY(rig.start(o));
+        QVERIFY(rig.startUp(*link));
+        QCOMPARE(funSendCommand(*link, 'W', 0, 0, 5, 200, true), result);
+        QVERIFY(!link->com1.isOpen());
+        QCOMPARE(funSendCommand(*link, 'I', 0, 0, 29, 200, true), CmdResult::Ack);
+        const std::uint8_t none[1] = {};
+        QCOMPARE(funSendBlock(*link, none, 0, 0, 300), CmdResult::Ack);
+        QVERIFY(link->com1.isOpen());
     }
 
     void refusedArguments()

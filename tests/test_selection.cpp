@@ -2,6 +2,7 @@
 
 #include <QtTest>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "image/FileSelection.h"
 #include "support/RecordingView.h"
@@ -141,6 +142,21 @@ private slots:
         cmdSelFile_Click(view, sel);
         QVERIFY(!view.labVisible);
         QVERIFY(view.programEnabled);
+    }
+
+    void unreadableFile()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root reads any file");
+        RecordingView view;
+        ImageSelection sel;
+        const QString path = write(QStringLiteral("locked.bin"), makeImage(2000));
+        QFile::setPermissions(path, QFileDevice::WriteOwner);
+        view.dialogAnswers.push_back(path);
+        cmdSelFile_Click(view, sel);
+        QVERIFY(view.boxes.empty());
+        QVERIFY(!view.programEnabled);
+        QCOMPARE(view.file, QString());
     }
 
     void failureExitChangesNothing_data()
