@@ -133,8 +133,12 @@ QString funReadIni(const QString &directory, const QString &fileName,
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return QString();
+    return readIniValue(bytes, section, key);
+}
 
-    QString value = findValue(QString::fromLatin1(bytes), section, key);
+QString readIniValue(const QByteArray &content, const QString &section, const QString &key)
+{
+    QString value = findValue(QString::fromLatin1(content), section, key);
     value.truncate(ValueBufferSize - 1);
     // The value used to sit in a NUL-padded buffer that was then trimmed of
     // spaces at both ends; the NULs behind the value shield its trailing

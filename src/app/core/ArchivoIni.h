@@ -1,6 +1,7 @@
 #pragma once
 // The program's configuration file: read-only, INI format, beside the executable.
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -17,6 +18,10 @@ QString funCleanText(const QString &text);
 // every call.
 QString funReadIni(const QString &directory, const QString &fileName,
                    const QString &section, const QString &key);
+
+// The same lookup on a file's content already in memory; funReadIni reads the
+// file and hands its bytes here.
+QString readIniValue(const QByteArray &content, const QString &section, const QString &key);
 
 // The leading number of a text: blanks, tabs and line feeds skipped anywhere,
 // optional sign, digits, at most one '.'; stops at the first other character;
