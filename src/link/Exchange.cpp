@@ -20,7 +20,7 @@ CmdResult funSendCommand(Link &link, char letter, std::int32_t v32, int v16,
                          std::int16_t expected, int timeLimitMs, bool wait)
 {
     const auto frame = proto::commandFrame(letter, v32, v16);
-    if (!frame || expected < 3 || expected > RxBufferSize + 1)
+    if (!frame || expected < 3 || expected > RxBufferSize)
         return CmdResult::NoReply;
 
     link.startTimeLimit(timeLimitMs);

@@ -16,7 +16,8 @@ enum class CmdResult : std::uint8_t {
 };
 
 // Command frame: letter, 32-bit value, 16-bit value (0..32767), expected reply
-// length, time limit in ms, wait for the reply or return Ack after writing.
+// length (3..2001, what the receive buffer can complete), time limit in ms,
+// wait for the reply or return Ack after writing.
 // The port is closed and reopened before the frame and closed after a waited
 // reply. A 16-bit value out of range sends nothing and yields NoReply.
 CmdResult funSendCommand(Link &link, char letter, std::int32_t v32, int v16,
