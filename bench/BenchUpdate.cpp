@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <vector>
 
 #include "BenchCommon.h"
 #include "Simulator.h"
@@ -56,6 +58,33 @@ struct Rig {
 
 }  // namespace
 
+struct OwnTime {
+    qint64 lastIn = -1;
+    std::vector<double> us;
+    void attach(CommPort &port)
+    {
+        port.setTracer([this](CommPort::Direction d, const QByteArray &bytes, qint64 ns) {
+            if (d == CommPort::Direction::In) {
+                lastIn = ns;
+            } else if (bytes.size() == 3 && bytes.endsWith('\r') && lastIn >= 0) {
+                us.push_back(double(ns - lastIn) / 1e3);  // a data frame's trailer
+                lastIn = -1;
+            }
+        });
+    }
+    void report(UpdateFigures &f)
+    {
+        if (us.empty())
+            return;
+        double sum = 0;
+        for (double v : us)
+            sum += v;
+        f.ownMeanUs = sum / double(us.size());
+        std::nth_element(us.begin(), us.begin() + long(us.size() / 2), us.end());
+        f.ownMedianUs = us[us.size() / 2];
+    }
+};
+
 UpdateFigures benchUpdate(qint64 size, unsigned baud, bool window)
 {
     torvexsim::Options o;
@@ -69,6 +98,7 @@ UpdateFigures benchUpdate(qint64 size, unsigned baud, bool window)
     std::unique_ptr<TimedWindow> w;
     NullView nv;
     Link link;
+    OwnTime own;
     if (window) {
         w = std::make_unique<TimedWindow>(rig.dir.path());
         if (!w->Form_Load())
@@ -77,6 +107,7 @@ UpdateFigures benchUpdate(qint64 size, unsigned baud, bool window)
         checkAndShowImage(*w, w->selection, rig.image);
         w->selection.dialogFileName = rig.image;
         clock = &w->clock;
+        own.attach(w->link.com1);
         clock->wall.start();
         report = cmdProgram_Click(*w, w->link, w->selection);
     } else {
@@ -86,6 +117,7 @@ UpdateFigures benchUpdate(qint64 size, unsigned baud, bool window)
         checkAndShowImage(nv, sel, rig.image);
         sel.dialogFileName = rig.image;
         clock = &nv.clock;
+        own.attach(link.com1);
         clock->wall.start();
         report = cmdProgram_Click(nv, link, sel);
     }
@@ -93,6 +125,7 @@ UpdateFigures benchUpdate(qint64 size, unsigned baud, bool window)
     f.blocks = report.blocks;
     f.blockSeconds = clock->seconds();
     f.blockCpu = clock->cpu();
+    own.report(f);
     return f;
 }
 

@@ -7,6 +7,10 @@ struct UpdateFigures {
     double blockCpu = 0;      // CPU of the updater's thread meanwhile
     int blocks = 0;
     qint64 bytes = 0;
+    // The updater's own time per block: from a reply's arrival to the last
+    // write of the next frame (status rebuild, file read, frame building).
+    double ownMedianUs = 0;
+    double ownMeanUs = 0;
 };
 
 // A whole update of `size` bytes against an in-process simulator paced at

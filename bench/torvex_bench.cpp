@@ -81,18 +81,19 @@ void exchanges(int count)
 void updates(qint64 pacedSize, qint64 fastSize)
 {
     std::printf("\n### Updates, in process\n\n");
-    std::printf("| front | pacing | bytes | blocks | block phase (s) | payload B/s | of ceiling | ms per block | CPU of updater |\n");
-    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("| front | pacing | bytes | blocks | block phase (s) | payload B/s | of ceiling | ms per block | updater's own ms per block (median / mean) | CPU of updater |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (bool window : {false, true})
         for (unsigned baud : {115200u, 0u}) {
             const qint64 size = baud ? pacedSize : fastSize;
             const auto f = benchUpdate(size, baud, window);
             const double rate = double(size) / f.blockSeconds;
-            std::printf("| %s | %s | %lld | %d | %.3f | %.0f | %s | %.4f | %.1f %% |\n",
+            std::printf("| %s | %s | %lld | %d | %.3f | %.0f | %s | %.4f | %.4f / %.4f | %.1f %% |\n",
                         window ? "window (offscreen)" : "core", baud ? "115200" : "none", size, f.blocks,
                         f.blockSeconds, rate,
                         baud ? qPrintable(QString::asprintf("%.1f %%", 100.0 * rate / Ceiling115200)) : "-",
-                        1e3 * f.blockSeconds / qMax(1, f.blocks), 100.0 * f.blockCpu / f.blockSeconds);
+                        1e3 * f.blockSeconds / qMax(1, f.blocks), f.ownMedianUs / 1e3, f.ownMeanUs / 1e3,
+                        100.0 * f.blockCpu / f.blockSeconds);
             if (!f.ok)
                 std::printf("| (update failed) |\n");
             std::fflush(stdout);

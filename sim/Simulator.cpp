@@ -265,11 +265,24 @@ bool Simulator::reply(Bytes bytes, Clock::time_point notBefore)
         txFree_ = start + byteTime_ * long(bytes.size());
         due = txFree_;
     }
-    if (!sleepUntil(due))
+    if (!sleepOnTime(due))
         return false;
     const char *code = bytes.size() < 2 ? "" : bytes[1] == ACK ? " (ACK)" : bytes[1] == NAK ? " (NAK)" : "";
     log("sim> " + hexDump(bytes, 32) + code);
     return writeAll(bytes);
+}
+
+bool Simulator::sleepOnTime(Clock::time_point t)
+{
+    // A sleeping thread wakes some tens of microseconds late; on a wire the
+    // byte is simply there. Waking early by the lateness seen so far puts the
+    // reply on time on average, never more than that early.
+    if (!sleepUntil(t - lateness_))
+        return false;
+    const auto late = Clock::now() - (t - lateness_);
+    lateness_ = std::clamp<Clock::duration>(lateness_ + (late - lateness_) / 8, Clock::duration::zero(),
+                                            std::chrono::microseconds(500));
+    return true;
 }
 
 bool Simulator::sleepUntil(Clock::time_point t)

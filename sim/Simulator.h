@@ -86,6 +86,7 @@ private:
     void handleEvent(RxEvent &e);
     bool reply(Bytes bytes, Clock::time_point notBefore);
     bool sleepUntil(Clock::time_point t);
+    bool sleepOnTime(Clock::time_point t);
     bool writeAll(const Bytes &bytes);
     void log(const std::string &line) const;
     void hangUp();
@@ -101,6 +102,7 @@ private:
     FrameReceiver receiver_;
     LineNoise noiseIn_, noiseOut_;
     Clock::duration byteTime_{0};
+    Clock::duration lateness_{0};  // how late a wake-up comes, on average
     Clock::time_point rxFree_{}, txFree_{};
     Clock::time_point started_;
 
