@@ -15,7 +15,7 @@ struct FieldSpec {
     QString (*read)(QIODevice &);
 };
 
-FieldSpec spec(int field)
+FieldSpec fieldAt(int field)
 {
     switch (field) {
     case Version: return {1024, 8, funFileVersion};
@@ -151,7 +151,7 @@ void TestImage::positionBehindField_data()
     const qint64 starts[] = {0, 1030, 2048};
     const char *names[] = {"version", "model", "level", "tag"};
     for (int field = Version; field <= Tag; ++field) {
-        const FieldSpec s = spec(field);
+        const FieldSpec s = fieldAt(field);
         for (int size : sizes) {
             for (qint64 start : starts) {
                 if (start > size)
@@ -174,7 +174,7 @@ void TestImage::positionBehindField()
 
     QByteArray bytes = image(idBlock("KD7", '0', "LABT"), size);
     const QByteArray original = bytes;
-    const FieldSpec s = spec(field);
+    const FieldSpec s = fieldAt(field);
     const QString expected = latin1(bytes.mid(s.offset, s.length))
                              + QString(s.length - bytes.mid(s.offset, s.length).size(), QChar(0));
 
@@ -309,7 +309,7 @@ void TestImage::unreadableDevices()
         dev = &pipe;
         break;
     }
-    QVERIFY_THROWS_EXCEPTION(ImageReadError, spec(field).read(*dev));
+    QVERIFY_THROWS_EXCEPTION(ImageReadError, fieldAt(field).read(*dev));
     if (field == Model)
         QVERIFY_THROWS_EXCEPTION(ImageReadError, classifyImage(*dev, true));
 }
