@@ -25,21 +25,10 @@ have_libfuzzer() {
   return $ok
 }
 
-packages=(cmake make qt6-base-dev qt6-serialport-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+. scripts/packages.sh
+ensure_packages cmake make qt6-base-dev qt6-serialport-dev
 # The fuzzing runtime is only a recommendation of clang's package.
-have_libfuzzer || missing+=(clang libclang-rt-dev)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
-fi
+have_libfuzzer || ensure_packages clang libclang-rt-dev
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTORVEX_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
