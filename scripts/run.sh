@@ -22,16 +22,22 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFOR
   exit 0
 fi
 
+port=$(sed -n 's/^[[:space:]]*[Cc][Oo][Mm][Mm][Nn][Uu][Mm][[:space:]]*=[[:space:]]*\([0-9]*\).*/\1/p' "$ini" | head -n1)
+port=${port:-3}
+link="$bindir/com$port"
+if [ "$real" -eq 0 ] && [ -L "$link" ] && [[ "$(readlink "$link")" != /dev/pts/* ]]; then
+  # A mapping the user made to a real adapter is never replaced by the simulator.
+  echo "$link points at $(readlink "$link"): using that device (remove the link to try the simulator)."
+  real=1
+fi
 if [ "$real" -eq 0 ]; then
-  port=$(sed -n 's/^[[:space:]]*[Cc][Oo][Mm][Mm][Nn][Uu][Mm][[:space:]]*=[[:space:]]*\([0-9]*\).*/\1/p' "$ini" | head -n1)
-  port=${port:-3}
   mkdir -p "$build/sample"
   "$build/sim/torvex-sim" --make-image "$build/sample/sample.bin"
-  "$build/sim/torvex-sim" --link "$bindir/com$port" --flash-out "$build/sample/flash.bin" --log \
+  "$build/sim/torvex-sim" --link "$link" --flash-out "$build/sample/flash.bin" --log \
     2>"$build/sample/sim.log" >/dev/null &
   sim=$!
   trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
-  for _ in $(seq 50); do [ -L "$bindir/com$port" ] && break; sleep 0.1; done
+  for _ in $(seq 50); do [ -L "$link" ] && break; sleep 0.1; done
   echo "Simulated indicator on port $port; sample image: $build/sample/sample.bin"
   echo "Its flash is saved to $build/sample/flash.bin, its log to $build/sample/sim.log."
 fi
