@@ -26,7 +26,8 @@ std::optional<qint64> imageFileSize(const QString &path)
     // Only a regular file can be an image: opening a FIFO would block and a
     // device such as /dev/zero never ends.
     std::error_code ec;
-    const std::filesystem::path p(path.toStdString());
+    // UTF-16 converts to the native encoding on every platform, UTF-8 would not on Windows.
+    const std::filesystem::path p(path.toStdU16String());
     if (path.isEmpty() || !std::filesystem::is_regular_file(p, ec))
         return std::nullopt;
     const auto size = std::filesystem::file_size(p, ec);
