@@ -115,6 +115,17 @@ private slots:
         }
     }
 
+    void pathWithAccents()
+    {
+        RecordingView view;
+        ImageSelection sel;
+        const QString path = write(QStringLiteral("versión ñ.bin"), makeImage(1500));
+        view.dialogAnswers.push_back(path);
+        cmdSelFile_Click(view, sel);
+        QCOMPARE(view.file, path);
+        QCOMPARE(view.size, QStringLiteral("1500"));
+    }
+
     void labBuildRefusedKeepsEarlierFile()
     {
         RecordingView view;
