@@ -78,8 +78,6 @@ private slots:
     void classify();
     void unreadableDevices_data();
     void unreadableDevices();
-    void messages_data();
-    void messages();
 };
 
 void TestImage::readers_data()
@@ -312,27 +310,6 @@ void TestImage::unreadableDevices()
     QVERIFY_THROWS_EXCEPTION(ImageReadError, fieldAt(field).read(*dev));
     if (field == Model)
         QVERIFY_THROWS_EXCEPTION(ImageReadError, classifyImage(*dev, true));
-}
-
-void TestImage::messages_data()
-{
-    QTest::addColumn<ImageVerdict>("verdict");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("wrong model") << ImageVerdict::WrongModel
-                                 << QStringLiteral("This file is not compatible with the indicator.");
-    QTest::newRow("wrong level") << ImageVerdict::WrongBootLevel
-                                 << QStringLiteral("This file is not compatible with this bootloader.");
-    QTest::newRow("lab refused") << ImageVerdict::LabRefused
-                                 << QStringLiteral("This file can't be loaded.");
-    QTest::newRow("accepted") << ImageVerdict::Accepted << QString();
-    QTest::newRow("accepted lab") << ImageVerdict::AcceptedLab << QString();
-}
-
-void TestImage::messages()
-{
-    QFETCH(ImageVerdict, verdict);
-    QFETCH(QString, message);
-    QCOMPARE(verdictMessage(verdict), message);
 }
 
 QTEST_APPLESS_MAIN(TestImage)

@@ -13,7 +13,6 @@
 
 // Notification kinds delivered through CommPort::OnComm.
 enum CommEvent : int {
-    comEvSend = 1,
     comEvReceive = 2,
     comEventPortLost = 1011,  // the device failed or vanished; the port was closed
 };

@@ -59,15 +59,3 @@ CmdResult funSendBlock(Link &link, std::span<const std::uint8_t> data, int n,
     link.waitWhileWaiting();
     return classifyReply(link, proto::ShortReplyLength);
 }
-
-const char *cmdResultName(CmdResult r)
-{
-    switch (r) {
-    case CmdResult::Unexpected: return "unexpected reply";
-    case CmdResult::Ack: return "acknowledged";
-    case CmdResult::Refused: return "refused";
-    case CmdResult::NoReply: return "no reply";
-    case CmdResult::BadChecksum: return "bad checksum";
-    }
-    return "?";
-}

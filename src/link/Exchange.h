@@ -31,5 +31,3 @@ CmdResult funSendBlock(Link &link, std::span<const std::uint8_t> data, int n,
 
 // Classification after a wait, from LinkTag and the first L bytes of RxBuffer.
 CmdResult classifyReply(const Link &link, int L);
-
-const char *cmdResultName(CmdResult r);
