@@ -78,6 +78,10 @@ bool CommPort::open()
 {
     if (m_port.isOpen())
         return true;
+    // A comN link may be re-pointed at any time (a re-plugged adapter, another
+    // indicator on the bench): the device it names now is the one to open.
+    if (m_number > 0)
+        m_device = portDeviceName(m_number, m_linkDir);
     if (m_device.isEmpty()) {
         m_lastError = QSerialPort::DeviceNotFoundError;
         m_lastErrorString = QStringLiteral("no serial device for port %1").arg(m_number);
