@@ -7,11 +7,17 @@
 #include <QStringList>
 
 // The device that port `number` names; "" for 0 or when nothing can be named.
-// Elsewhere than Windows a link `com<number>` in linkDirectory wins over the
-// fallback /dev/ttyS<number-1>.
+// Elsewhere than Windows a link `com<number>` wins over the fallback
+// /dev/ttyS<number-1>; it is looked up in linkDirectory, then beside the real
+// location of the configuration file there: an installed configuration is a
+// link to /etc/bootloadertorvexii/, where the administrator maps the ports.
 QString portDeviceName(int number, const QString &linkDirectory);
 
-// Serial devices the machine offers, and the comN links in linkDirectory, for listings.
+// The directories searched for comN links, in order; at most two.
+QStringList portLinkDirectories(const QString &linkDirectory);
+
+// The comN links in those directories, for listings: "comN -> target", with
+// the directory in front for links of the second one.
 QStringList comLinks(const QString &linkDirectory);
 
 // Called right after a successful open / right before close with the native

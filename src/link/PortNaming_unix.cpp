@@ -6,22 +6,39 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "app/core/ArchivoIni.h"
+
 #include <sys/ioctl.h>
 #if __has_include(<linux/serial.h>)
 #include <linux/serial.h>
 #define TORVEX_HAVE_SERIAL_STRUCT 1
 #endif
 
+QStringList portLinkDirectories(const QString &linkDirectory)
+{
+    QStringList dirs{linkDirectory};
+    const QFileInfo ini(QDir(linkDirectory).filePath(QString::fromLatin1(IniFileName)));
+    const QString real = ini.canonicalFilePath();
+    if (!real.isEmpty()) {
+        const QString realDir = QFileInfo(real).absolutePath();
+        if (realDir != QFileInfo(linkDirectory).canonicalFilePath())
+            dirs << realDir;
+    }
+    return dirs;
+}
+
 QString portDeviceName(int number, const QString &linkDirectory)
 {
     if (number <= 0)
         return {};
-    const QFileInfo link(QDir(linkDirectory).filePath(QStringLiteral("com%1").arg(number)));
-    if (link.isSymLink()) {
-        // Open by the real device path so the lock file is the one any other
-        // program opening that device would take.
-        const QString real = link.canonicalFilePath();
-        return real.isEmpty() ? link.symLinkTarget() : real;
+    for (const QString &dir : portLinkDirectories(linkDirectory)) {
+        const QFileInfo link(QDir(dir).filePath(QStringLiteral("com%1").arg(number)));
+        if (link.isSymLink()) {
+            // Open by the real device path so the lock file is the one any other
+            // program opening that device would take.
+            const QString real = link.canonicalFilePath();
+            return real.isEmpty() ? link.symLinkTarget() : real;
+        }
     }
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 }
@@ -29,10 +46,15 @@ QString portDeviceName(int number, const QString &linkDirectory)
 QStringList comLinks(const QString &linkDirectory)
 {
     QStringList out;
-    const QDir dir(linkDirectory);
-    for (const QFileInfo &fi : dir.entryInfoList({QStringLiteral("com*")}, QDir::System | QDir::Files)) {
-        if (fi.isSymLink())
-            out << QStringLiteral("%1 -> %2").arg(fi.fileName(), fi.symLinkTarget());
+    const QStringList dirs = portLinkDirectories(linkDirectory);
+    for (const QString &path : dirs) {
+        const QDir dir(path);
+        for (const QFileInfo &fi : dir.entryInfoList({QStringLiteral("com*")}, QDir::System | QDir::Files)) {
+            if (fi.isSymLink())
+                out << QStringLiteral("%1 -> %2").arg(path == dirs.constFirst() ? fi.fileName()
+                                                                                : fi.filePath(),
+                                                      fi.symLinkTarget());
+        }
     }
     return out;
 }

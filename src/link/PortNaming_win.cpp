@@ -10,6 +10,11 @@ QString portDeviceName(int number, const QString &)
     return number <= 0 ? QString() : QStringLiteral("COM%1").arg(number);
 }
 
+QStringList portLinkDirectories(const QString &)
+{
+    return {};
+}
+
 QStringList comLinks(const QString &)
 {
     return {};
