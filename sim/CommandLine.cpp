@@ -13,7 +13,7 @@ enum Opt {
     OptExtra, OptFlashSize, OptFlashIn, OptFlashOut, OptEraseTime, OptEraseOutcome,
     OptProgramTime, OptStartInBootLoader, OptReceiveTimeout, OptBaud, OptNoiseIn, OptNoiseOut,
     OptFault, OptHangUp, OptLog, OptMakeImage, OptImageSize, OptImageVersion, OptImageModel,
-    OptImageLevel, OptImageTag, OptHelp,
+    OptImageLevel, OptImageTag, OptHelp, OptVersion,
 };
 
 const option longOptions[] = {
@@ -46,6 +46,7 @@ const option longOptions[] = {
     {"image-level", required_argument, nullptr, OptImageLevel},
     {"image-tag", required_argument, nullptr, OptImageTag},
     {"help", no_argument, nullptr, OptHelp},
+    {"version", no_argument, nullptr, OptVersion},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -210,6 +211,7 @@ bool parseCommandLine(int argc, char **argv, Invocation &out, std::string &error
             break;
         case OptImageTag: out.image.tag = arg; break;
         case OptHelp: out.help = true; break;
+        case OptVersion: out.version = true; break;
         default:
             error = std::string("unknown or incomplete option ") + (optind > 0 ? argv[optind - 1] : "");
             return false;
@@ -219,7 +221,7 @@ bool parseCommandLine(int argc, char **argv, Invocation &out, std::string &error
         error = std::string("unexpected argument ") + argv[optind];
         return false;
     }
-    if (!out.help && out.makeImage.empty() && o.linkPath.empty()) {
+    if (!out.help && !out.version && out.makeImage.empty() && o.linkPath.empty()) {
         error = "--link PATH is required";
         return false;
     }
@@ -268,6 +270,7 @@ Sample image (with --make-image FILE):
   --image-level C           default 0
   --image-tag S             default "REL " (LABT marks a laboratory build)
   --help
+  --version
 )";
 }
 

@@ -13,6 +13,7 @@ struct Invocation {
     std::string flashIn;
     bool log = false;
     bool help = false;
+    bool version = false;
     std::string makeImage;  // non-empty: write a sample image there and exit
     SampleImageOptions image;
 };

@@ -57,6 +57,10 @@ int main(int argc, char **argv)
         std::fputs(usageText(), stdout);
         return 0;
     }
+    if (inv.version) {
+        std::printf("torvex-sim %s\n", TORVEX_SIM_VERSION);
+        return 0;
+    }
     if (!inv.makeImage.empty()) {
         const Bytes image = makeSampleImage(inv.image);
         if (!writeFile(inv.makeImage, image)) {

@@ -1,6 +1,7 @@
 #include "image/FileSelection.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <filesystem>
 #include <limits>
 
@@ -84,9 +85,11 @@ void cmdSelFile_Click(SelectionView &view, ImageSelection &selection)
 {
     selection.dialogFileName.clear();
     const auto chosen = view.chooseFile({QString(), QStringLiteral("bin"),
-                                         QStringLiteral(" Fichero binario(*.bin)|*.bin")});
+                                         QStringLiteral(" Fichero binario(*.bin)|*.bin"),
+                                         selection.lastFolder});
     if (!chosen)
         return;
     selection.dialogFileName = *chosen;
+    selection.lastFolder = QFileInfo(*chosen).absolutePath();
     checkAndShowImage(view, selection, *chosen);
 }

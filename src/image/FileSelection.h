@@ -12,6 +12,7 @@ struct ImageSelection {
     QString dialogFileName;    // last choice of the file dialog; the update opens this
     std::int32_t FileSize = 0;
     bool ProgMode = false;     // laboratory builds admitted
+    QString lastFolder;        // folder of the last image chosen: the dialog opens there
 };
 
 inline constexpr const char *NoValue = "----------";

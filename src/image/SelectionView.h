@@ -11,6 +11,7 @@ struct FileDialogRequest {
     QString fileName;      // preset file name
     QString defaultSuffix; // appended when the user types a name without one
     QString filter;        // description|pattern
+    QString directory;     // folder shown first; "" for the dialog's own choice
 };
 
 class SelectionView {

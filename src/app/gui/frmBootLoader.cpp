@@ -163,6 +163,8 @@ std::optional<QString> frmBootLoader::chooseFile(const FileDialogRequest &reques
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setDefaultSuffix(request.defaultSuffix);
     dialog.setNameFilter(qtNameFilter(request.filter));
+    if (!request.directory.isEmpty())
+        dialog.setDirectory(request.directory);
     dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
