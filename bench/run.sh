@@ -22,7 +22,7 @@ start_sim() {
   local dir=$1; shift
   mkdir -p "$dir"
   printf '[SERIAL]\r\nCommNum=3\r\n' > "$dir/BootLoaderTorvexII.ini"
-  "$b/sim/torvex-sim" --link "$dir/com3" "$@" >/dev/null 2>&1 &
+  "$b/bin/torvex-sim" --link "$dir/com3" "$@" >/dev/null 2>&1 &
   sims+=($!)
   for _ in $(seq 100); do [ -L "$dir/com3" ] && return 0; sleep 0.05; done
   echo "simulator did not start" >&2; return 1
@@ -32,13 +32,13 @@ start_sim() {
 run_flash() {
   local t0 t1 c
   t0=$(date +%s.%N)
-  c=$( { /usr/bin/env TIMEFORMAT='%U %S' bash -c "time \"$b/cli/torvex-flash\" --config \"$1\" \"$2\" >/dev/null 2>&1; echo \$? >&2" ; } 2>&1 | tr '\n' ' ')
+  c=$( { /usr/bin/env TIMEFORMAT='%U %S' bash -c "time \"$b/bin/torvex-flash\" --config \"$1\" \"$2\" >/dev/null 2>&1; echo \$? >&2" ; } 2>&1 | tr '\n' ' ')
   t1=$(date +%s.%N)
   echo "$(calc 3 "$t1 - $t0") $c"
 }
 
-"$b/sim/torvex-sim" --make-image "$work/fw.bin" --image-size "$size" >/dev/null
-"$b/sim/torvex-sim" --make-image "$work/par.bin" --image-size "$parallel_size" >/dev/null
+"$b/bin/torvex-sim" --make-image "$work/fw.bin" --image-size "$size" >/dev/null
+"$b/bin/torvex-sim" --make-image "$work/par.bin" --image-size "$parallel_size" >/dev/null
 calc() { awk "BEGIN { printf \"%.${1}f\", $2 }"; }
 ceiling=$(calc 4 "98 / 111 * 11520")
 
@@ -52,12 +52,12 @@ read -r wall user sys rc < <(run_flash "$work/one" "$work/fw.bin")
 rate=$(calc 1 "$size / $wall")
 echo "| paced 115200, whole update (exit $rc) | $size | $wall | $rate | $(calc 1 "100 * $rate / $ceiling") % | $(calc 2 "100 * ($user + $sys) / $wall") % |"
 start_sim "$work/fast" --erase-time 0 --flash-size 8388608
-"$b/sim/torvex-sim" --make-image "$work/big.bin" --image-size 2097152 >/dev/null
+"$b/bin/torvex-sim" --make-image "$work/big.bin" --image-size 2097152 >/dev/null
 read -r wall user sys rc < <(run_flash "$work/fast" "$work/big.bin")
 blocks=$(( (2097152 + 97) / 98 ))
 echo "| unpaced, whole update (exit $rc) | 2097152 | $wall | $(calc 0 "2097152 / $wall") | $(calc 4 "1000 * $wall / $blocks") ms per block | $(calc 1 "100 * ($user + $sys) / $wall") % |"
 start_sim "$work/erase" --erase-time "$erase_ms"
-"$b/sim/torvex-sim" --make-image "$work/tiny.bin" --image-size 2000 >/dev/null
+"$b/bin/torvex-sim" --make-image "$work/tiny.bin" --image-size 2000 >/dev/null
 read -r wall user sys rc < <(run_flash "$work/erase" "$work/tiny.bin")
 echo "| ${erase_ms} ms erase, then 2000 bytes (exit $rc) | 2000 | $wall | - | - | $(calc 3 "100 * ($user + $sys) / $wall") % |"
 

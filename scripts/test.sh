@@ -7,3 +7,4 @@ shift || true
 bash scripts/setup.sh "$build" "$@"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure -j2
+bash scripts/package.sh
