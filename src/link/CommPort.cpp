@@ -170,7 +170,8 @@ void CommPort::onError(QSerialPort::SerialPortError error)
     // until the port is closed, so close it here, without draining.
     m_port.clearError();
     if (!m_closing) {
-        m_lowLatency.changed = false;
+        // A device still there keeps its flags after we are gone: put them back.
+        restoreLowLatency(m_port.handle(), m_lowLatency);
         m_port.close();
     }
     emit OnComm(comEventPortLost);

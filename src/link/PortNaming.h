@@ -30,5 +30,13 @@ struct LowLatencyState {
 void enableLowLatency(qintptr handle, LowLatencyState &state);
 void restoreLowLatency(qintptr handle, LowLatencyState &state);
 
+// The driver calls behind the two, false when refused. Replaceable, so that a
+// test can follow the flags where a pseudo-terminal has none.
+struct SerialFlagCalls {
+    bool (*get)(qintptr handle, int &flags);
+    bool (*set)(qintptr handle, int flags);
+};
+extern SerialFlagCalls serialFlagCalls;
+
 // A hint for a port that could not be opened for lack of permission.
 QString permissionHint();

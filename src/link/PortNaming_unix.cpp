@@ -59,36 +59,54 @@ QStringList comLinks(const QString &linkDirectory)
     return out;
 }
 
+namespace {
+
+#ifdef TORVEX_HAVE_SERIAL_STRUCT
+constexpr int LowLatencyFlag = ASYNC_LOW_LATENCY;
+
+bool driverFlags(qintptr handle, int &flags)
+{
+    serial_struct ss{};
+    if (::ioctl(int(handle), TIOCGSERIAL, &ss) != 0)
+        return false;
+    flags = ss.flags;
+    return true;
+}
+
+bool setDriverFlags(qintptr handle, int flags)
+{
+    serial_struct ss{};
+    if (::ioctl(int(handle), TIOCGSERIAL, &ss) != 0)
+        return false;
+    ss.flags = flags;
+    return ::ioctl(int(handle), TIOCSSERIAL, &ss) == 0;
+}
+#else
+constexpr int LowLatencyFlag = 0;
+bool driverFlags(qintptr, int &) { return false; }
+bool setDriverFlags(qintptr, int) { return false; }
+#endif
+
+}  // namespace
+
+SerialFlagCalls serialFlagCalls{driverFlags, setDriverFlags};
+
 void enableLowLatency(qintptr handle, LowLatencyState &state)
 {
     state.changed = false;
-#ifdef TORVEX_HAVE_SERIAL_STRUCT
-    serial_struct ss{};
-    if (::ioctl(int(handle), TIOCGSERIAL, &ss) != 0)
+    int flags = 0;
+    if (!serialFlagCalls.get(handle, flags))
         return;  // pseudo-terminals and some drivers have no such settings
-    state.savedFlags = ss.flags;
-    if (ss.flags & ASYNC_LOW_LATENCY)
+    state.savedFlags = flags;
+    if (LowLatencyFlag == 0 || (flags & LowLatencyFlag))
         return;
-    ss.flags |= ASYNC_LOW_LATENCY;
-    state.changed = ::ioctl(int(handle), TIOCSSERIAL, &ss) == 0;
-#else
-    Q_UNUSED(handle);
-#endif
+    state.changed = serialFlagCalls.set(handle, flags | LowLatencyFlag);
 }
 
 void restoreLowLatency(qintptr handle, LowLatencyState &state)
 {
-#ifdef TORVEX_HAVE_SERIAL_STRUCT
-    if (!state.changed)
-        return;
-    serial_struct ss{};
-    if (::ioctl(int(handle), TIOCGSERIAL, &ss) == 0) {
-        ss.flags = state.savedFlags;
-        ::ioctl(int(handle), TIOCSSERIAL, &ss);
-    }
-#else
-    Q_UNUSED(handle);
-#endif
+    if (state.changed)
+        serialFlagCalls.set(handle, state.savedFlags);
     state.changed = false;
 }
 

@@ -20,6 +20,8 @@ QStringList comLinks(const QString &)
     return {};
 }
 
+SerialFlagCalls serialFlagCalls{};
+
 void enableLowLatency(qintptr, LowLatencyState &state)
 {
     state.changed = false;
