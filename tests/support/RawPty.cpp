@@ -1,14 +1,14 @@
 #include "support/RawPty.h"
 
+#include <QSocketNotifier>
 #include <fcntl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
 RawPty::RawPty()
 {
-    m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
         hangUp();
         return;
@@ -22,6 +22,16 @@ RawPty::RawPty()
         ::cfmakeraw(&t);
         ::tcsetattr(m_slaveHold, TCSANOW, &t);
     }
+    m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+        char buf[4096];
+        for (ssize_t n; (n = ::read(m_master, buf, sizeof buf)) > 0;)
+            received.append(buf, n);
+        if (m_replyAfter >= 0 && received.size() >= m_replyAfter) {
+            m_replyAfter = -1;
+            send(m_reply);
+        }
+    });
 }
 
 RawPty::~RawPty()
@@ -31,33 +41,19 @@ RawPty::~RawPty()
 
 bool RawPty::send(const QByteArray &bytes)
 {
-    qsizetype done = 0;
-    while (m_master >= 0 && done < bytes.size()) {
-        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return done == bytes.size();
+    return m_master >= 0 && ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
 }
 
-QByteArray RawPty::receive(int timeoutMs)
+void RawPty::replyAfter(int afterBytes, const QByteArray &reply)
 {
-    QByteArray out;
-    pollfd p{m_master, POLLIN, 0};
-    while (m_master >= 0 && ::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN)) {
-        char buf[4096];
-        const ssize_t n = ::read(m_master, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        out.append(buf, n);
-        timeoutMs = timeoutMs == 0 ? 0 : 20;
-    }
-    return out;
+    m_replyAfter = afterBytes;
+    m_reply = reply;
 }
 
 void RawPty::hangUp()
 {
+    if (m_notifier)
+        m_notifier->setEnabled(false);
     if (m_slaveHold >= 0)
         ::close(m_slaveHold);
     if (m_master >= 0)

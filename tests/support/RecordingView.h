@@ -8,44 +8,30 @@
 
 #include "bootloader/UpdateView.h"
 
-struct RecordedBox {
-    QString text;
-    BoxIcon icon;
-    QString statusAtBox;  // status text while the box was up
-};
-
 class RecordingView : public UpdateView {
 public:
     std::deque<std::optional<QString>> dialogAnswers;  // nullopt = cancel
     std::vector<FileDialogRequest> dialogRequests;
-    std::vector<RecordedBox> boxes;
-    QStringList events;          // "disable", "enable", "busy", "box"
-    QStringList statusHistory;   // every text the status was set to
-    QString file;
+    QStringList boxes;          // texts, "!" in front for the error icon
+    QStringList events;         // "disable", "enable", "busy", "box"
+    QStringList statusHistory;  // every text the status was set to
+    QString file, status;
     QString size = QStringLiteral("----------");
     QString version = QStringLiteral("----------");
-    bool labVisible = false;
-    bool programEnabled = false;
-    bool selectEnabled = true;
-    bool exitEnabled = true;
-    bool busy = false;
-    QString status;
+    bool labVisible = false, programEnabled = false, selectEnabled = true, exitEnabled = true, busy = false;
 
     std::optional<QString> chooseFile(const FileDialogRequest &request) override
     {
         dialogRequests.push_back(request);
         if (dialogAnswers.empty())
             return std::nullopt;
-        const bool cancel = !dialogAnswers.front().has_value();
-        const QString path = dialogAnswers.front().value_or(QString());
+        const auto answer = dialogAnswers.front();
         dialogAnswers.pop_front();
-        if (cancel)
-            return std::nullopt;
-        return path;
+        return answer;
     }
     void showMessage(const QString &text, BoxIcon icon) override
     {
-        boxes.push_back({text, icon, status});
+        boxes << (icon == BoxIcon::Error ? QStringLiteral("!") : QString()) + text;
         events << QStringLiteral("box");
     }
     QString fileText() const override { return file; }
@@ -76,12 +62,5 @@ public:
         busy = false;
         programEnabled = selectEnabled = exitEnabled = true;
         events << QStringLiteral("enable");
-    }
-    QStringList boxTexts() const
-    {
-        QStringList out;
-        for (const auto &b : boxes)
-            out << b.text;
-        return out;
     }
 };

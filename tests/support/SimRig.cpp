@@ -7,6 +7,29 @@
 #include "link/Link.h"
 #include "protocol/frames.h"
 
+torvexsim::Options indicator(const QStringList &behaviour)
+{
+    torvexsim::Options o;
+    for (const QString &b : behaviour) {
+        const QString value = b.section(QLatin1Char('='), 1);
+        if (b.startsWith(QLatin1String("erase=")))
+            o.eraseOutcome = *torvexsim::parseEraseOutcome(value.toStdString());
+        else if (b.startsWith(QLatin1String("model=")))
+            o.modelCode = value.toStdString();
+        else if (b.startsWith(QLatin1String("device=")))
+            o.deviceCode = value.toStdString();
+        else if (b == QLatin1String("plain-hex"))
+            o.plainHexCodes = true;
+        else if (b.startsWith(QLatin1String("hang-up=")))
+            o.hangUpAfterBlock = value.toUInt();
+        else if (const auto rule = torvexsim::parseFaultRule(b.toStdString()))
+            o.faults.push_back(*rule);
+        else
+            qFatal("unknown indicator behaviour %s", qPrintable(b));
+    }
+    return o;
+}
+
 bool SimRig::start(torvexsim::Options options, int port, const char *modeProg)
 {
     if (!dir.isValid())
@@ -59,14 +82,9 @@ QByteArray makeImage(int size, const QByteArray &version, const QByteArray &mode
         x = x * 1103515245u + 12345u;
         image[i] = char(x >> 23);
     }
-    const auto put = [&](int at, const QByteArray &field) {
-        for (int i = 0; i < field.size() && at + i < size; ++i)
-            image[at + i] = field[i];
-    };
-    put(1024, version.leftJustified(8, ' ', true));
-    put(1032, model);
-    put(1035, QByteArray(1, level));
-    put(1036, tag);
+    const QByteArray id = version.leftJustified(8, ' ', true) + model + level + tag;
+    for (int i = 0; i < id.size() && 1024 + i < size; ++i)
+        image[1024 + i] = id[i];
     return image;
 }
 
@@ -78,21 +96,35 @@ QByteArray dataFrame(const QByteArray &data, std::uint8_t seq)
                                int(data.size()));
 }
 
-QByteArray wakeAndResync()
+QByteArray wireOf(const QStringList &tokens, const QByteArray &image)
 {
-    return QByteArray("BL\rBL\rBL\r") + QByteArray(20, '\r') + dataFrame({}, 0) + QByteArray(20, '\r');
+    const QByteArray resync = QByteArray(20, '\r') + dataFrame({}, 0) + QByteArray(20, '\r');
+    const int blocks = int((image.size() + 97) / 98);
+    QByteArray s;
+    for (const QString &t : tokens) {
+        if (t == QLatin1String("wake"))
+            s += "BL\rBL\rBL\r" + resync;
+        else if (t == QLatin1String("resync"))
+            s += resync;
+        else if (t == QLatin1String("end"))
+            s += dataFrame({}, 0);
+        else if (t.size() == 1)
+            s += *proto::commandFrame(t[0].toLatin1(), t == QLatin1String("E") || t == QLatin1String("S")
+                                                           ? proto::GuardValue : 0, 0);
+        else {
+            int first = 0, last = blocks - 1;
+            if (t != QLatin1String("blocks"))
+                first = last = t.mid(1).section(QLatin1Char('-'), 0, 0).toInt();
+            if (t.contains(QLatin1Char('-')))
+                last = t.section(QLatin1Char('-'), 1).toInt();
+            for (int k = first; k <= last; ++k)
+                s += dataFrame(image.mid(k * 98, 98), std::uint8_t(k));
+        }
+    }
+    return s;
 }
 
 QByteArray expectedUpdateStream(const QByteArray &image)
 {
-    QByteArray s = wakeAndResync();
-    s += *proto::commandFrame('I', 0, 0);
-    s += *proto::commandFrame('E', proto::GuardValue, 0);
-    s += *proto::commandFrame('W', 0, 0);
-    std::uint8_t seq = 0;
-    for (qsizetype at = 0; at < image.size(); at += proto::MaxBlockLength)
-        s += dataFrame(image.mid(at, proto::MaxBlockLength), seq++);
-    s += dataFrame({}, 0);
-    s += *proto::commandFrame('S', proto::GuardValue, 0);
-    return s;
+    return wireOf({"wake", "I", "E", "W", "blocks", "end", "S"}, image);
 }

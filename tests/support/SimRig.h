@@ -3,12 +3,18 @@
 // for the program's own directory, with the configuration file beside it.
 
 #include <QByteArray>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
 
 #include "Simulator.h"
 
 class Link;
+
+// The simulator told how to behave: fault rules as torvex-sim takes them
+// ("block3:delay=2050*1", "I:silence"), and "erase=nak|silent|bad-checksum|
+// wrong-code", "model=KD8", "device=22CB", "plain-hex", "hang-up=N".
+torvexsim::Options indicator(const QStringList &behaviour);
 
 struct SimRig {
     QTemporaryDir dir;
@@ -31,7 +37,9 @@ struct SimRig {
 QByteArray makeImage(int size, const QByteArray &version = "V2.03.01", const QByteArray &model = "KD7",
                      char level = '0', const QByteArray &tag = "REL ");
 
-// The bytes an updater puts on the line for a whole update of `image`.
-QByteArray expectedUpdateStream(const QByteArray &image);
-QByteArray wakeAndResync();
 QByteArray dataFrame(const QByteArray &data, std::uint8_t seq);
+// The bytes of a whole update of `image`.
+QByteArray expectedUpdateStream(const QByteArray &image);
+// Frames named by tokens: wake (wake-up and re-synchronisation), resync, I,
+// E, W, S, end (empty data frame), bK (block K of image), bK-M, blocks (all).
+QByteArray wireOf(const QStringList &tokens, const QByteArray &image);

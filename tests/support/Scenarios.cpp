@@ -1,0 +1,114 @@
+#include "support/Scenarios.h"
+
+#include <QRegularExpression>
+#include <QtTest>
+
+namespace {
+
+QString head(const QString &chip = QStringLiteral("M29W160EB"), bool versionLine = true)
+{
+    return QStringLiteral("Connection with indicator Ok. Flash:") + chip + QLatin1Char('\n')
+         + (versionLine ? QStringLiteral("Indicator software version: V1.10.00\n") : QStringLiteral("\n"));
+}
+
+const QString Erased = QStringLiteral("Erasing flash .\nFlash erase finished ok.\nWriting program to flash  ");
+
+QString done(int size)
+{
+    const QString n = QString::number(size);
+    return Erased + QLatin1Char('(') + n + QLatin1Char('/') + n
+         + QStringLiteral(")\nProgram update Ok.\nReseting indicator.\n");
+}
+
+const QString WriteFail = Erased + QStringLiteral("(98/1100)\nWrite Fail!!.\n");
+const QString EraseFail = QStringLiteral("Erasing flash ... Fail !");
+const QStringList Whole{"wake", "I", "E", "W", "blocks", "end", "S"};
+const QStringList BlockFailed{"wake", "I", "E", "W", "b0-1", "b1", "b1", "resync", "end"};
+
+std::vector<Scenario> table()
+{
+    using O = UpdateOutcome;
+    const QString noConnection = QStringLiteral("!Can't connect with indicator.");
+    const QString writeError = QStringLiteral("Error al escribir en flash");
+    const QString endWriteError = QStringLiteral("Error al salir del modo escritura flash");
+    return {
+        {"healthy indicator", {}, 1100, O::Ok, 0, {}, head() + done(1100), Whole, true},
+        {"M29W320DB, 260 blocks: the sequence wraps", {"device=22CB"}, 260 * 98 - 5, O::Ok, 0, {},
+         head("M29W320DB") + done(260 * 98 - 5), Whole, true},
+        {"unknown chip, another model: no version", {"device=1234", "model=KD8"}, 1176, O::Ok, 0, {},
+         head("???????", false) + done(1176), Whole, true},
+        {"chip codes in hex letters, not nibbles", {"plain-hex", "device=22CB"}, 1100, O::Ok, 0, {},
+         head("???????") + done(1100), Whole, true},
+        {"identify refused", {"I:refuse"}, 1100, O::NoConnection, 4, {noConnection}, "", {"wake", "I"}, false},
+        {"identify unanswered", {"I:silence"}, 1100, O::NoConnection, 4, {noConnection}, "", {"wake", "I"},
+         false, true},
+        {"erase refused", {"erase=nak"}, 1100, O::EraseFailed, 5, {"!Fail erasing the flash"},
+         head() + EraseFail, {"wake", "I", "E"}, false},
+        {"erase reply corrupt", {"erase=bad-checksum"}, 1100, O::EraseFailed, 5, {"!Fail erasing the flash"},
+         head() + EraseFail, {"wake", "I", "E"}, false},
+        {"write mode refused", {"W:refuse"}, 1100, O::WriteModeFailed, 4, {noConnection}, head() + Erased,
+         {"wake", "I", "E", "W"}, false},
+        {"write mode unanswered", {"W:silence"}, 1100, O::WriteModeFailed, 4, {noConnection}, head() + Erased,
+         {"wake", "I", "E", "W"}, false, true},
+        {"block refused three times", {"block1:refuse=3"}, 1100, O::WriteFailed, 6, {writeError},
+         head() + WriteFail, BlockFailed, false},
+        {"block failed, end of write refused too", {"block1:refuse=3", "end:refuse"}, 1100, O::WriteFailed, 6,
+         {writeError, endWriteError}, head() + WriteFail, BlockFailed, false},
+        {"block refused twice, then taken", {"block2:refuse=2"}, 1100, O::Ok, 0, {}, head() + done(1100),
+         {"wake", "I", "E", "W", "b0-2", "b2", "b2", "b3-11", "end", "S"}, true},
+        {"end of write refused", {"end:refuse"}, 1100, O::EndWriteRefused, 7, {endWriteError},
+         head() + done(1100), Whole, true},
+        {"reset refused", {"S:refuse"}, 1100, O::ResetFailed, 8, {"!Fail reseting indicator."},
+         head() + done(1100), Whole, true},
+        {"reset unanswered", {"S:silence"}, 1100, O::ResetFailed, 8, {"!Fail reseting indicator."},
+         head() + done(1100), Whole, true, true},
+        {"block reply lost: the block goes again", {"block4:lose*1"}, 1100, O::Ok, 0, {}, head() + done(1100),
+         {"wake", "I", "E", "W", "b0-4", "b4", "b5-11", "end", "S"}, true, true},
+        {"block reply late, within its limit", {"block3:delay=1500*1"}, 1100, O::Ok, 0, {},
+         head() + done(1100), Whole, true, true},
+        {"erase reply late, within its limit", {"E:delay=3500"}, 1100, O::Ok, 0, {}, head() + done(1100),
+         Whole, true, true},
+        {"unplugged after block 3", {"hang-up=3"}, 1100, O::WriteFailed, 6, {writeError, endWriteError},
+         head() + Erased + QStringLiteral("(392/1100)\nWrite Fail!!.\n"), {"wake", "I", "E", "W", "b0-3"},
+         false, true},
+    };
+}
+
+}  // namespace
+
+const std::vector<Scenario> &scenarios()
+{
+    static const std::vector<Scenario> rows = table();
+    return rows;
+}
+
+void addScenarioRows(bool (*wanted)(const Scenario &))
+{
+    QTest::addColumn<int>("scenario");
+    for (size_t i = 0; i < scenarios().size(); ++i) {
+        const Scenario &s = scenarios()[i];
+        if ((!wanted || wanted(s)) && rowRunsHere(s.slow))
+            QTest::newRow(qPrintable(s.name)) << int(i);
+    }
+}
+
+QString foldStatus(QString status)
+{
+    status.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    static const QRegularExpression dots(QStringLiteral("Erasing flash \\.+?(?=\\.\\. Fail !|\n|$)"));
+    return status.replace(dots, QStringLiteral("Erasing flash ."));
+}
+
+bool slowShard()
+{
+    return qEnvironmentVariableIsSet("TORVEX_SLOW");
+}
+
+bool rowRunsHere(bool slow)
+{
+    static int slowSeen = 0;
+    const QList<QByteArray> shard = qgetenv("TORVEX_SLOW").split('/');
+    if (shard.size() != 2)
+        return !slow;
+    return slow && slowSeen++ % qMax(1, shard[1].toInt()) == shard[0].toInt();
+}
