@@ -13,7 +13,8 @@ program=$1 name=$2 version=$3 extra=$4 output=$5
 shift 5
 
 mkdir -p "$(dirname "$output")"
-help=$(QT_QPA_PLATFORM=offscreen "$program" --help) || {
+# Leak reports of a sanitizer build are no business of a manual page.
+help=$(QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 timeout 60 "$program" --help) || {
     echo "manpage.sh: $program --help failed" >&2
     exit 1
 }
