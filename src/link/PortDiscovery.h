@@ -1,0 +1,21 @@
+#pragma once
+// The serial ports of this machine, listed once for every front end: the comN
+// links of the configuration directory, /dev/serial/by-id, and the ttyUSB,
+// ttyACM and ttyS devices present. A device reached under several names is
+// listed once, under its most telling name, with the others as aliases.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+struct DiscoveredPort {
+    enum class Kind { ComLink, ById, Device };
+    Kind kind = Kind::Device;
+    QString name;         // "com3", "usb-FTDI_FT232R_A1B2-if00-port0", "/dev/ttyUSB0"
+    int number = 0;       // N of a comN link; 0 otherwise
+    QString device;       // the real device (links resolved); "" for a dangling link
+    QString description;  // what the system knows of the device, may be ""
+    QStringList aliases;  // other names of the same device
+};
+
+QList<DiscoveredPort> discoverPorts(const QString &configDir);
