@@ -11,15 +11,9 @@
 #include "link/Link.h"
 #include "support/RawPty.h"
 
-Q_DECLARE_METATYPE(CmdResult)
-
 namespace {
 
-QByteArray hex(const char *h)
-{
-    return QByteArray::fromHex(h);
-}
-
+QByteArray hex(const char *h) { return QByteArray::fromHex(h); }
 const QByteArray Ack = hex("0206000a0d");
 const std::uint8_t NoData[1] = {0};
 
@@ -36,12 +30,6 @@ class TestLink : public QObject {
         QVERIFY(link->com1.setDevice(pty->slavePath()));
         QVERIFY(configurePort(*link));
         QVERIFY(link->com1.open());
-    }
-    void expect(int n)
-    {
-        link->RxCount = 0;
-        link->RxExpected = std::int16_t(n);
-        link->LinkTag = LinkState::Wait;
     }
 
 private slots:
@@ -79,35 +67,11 @@ private slots:
         QCOMPARE(portDeviceName(4, dir.path()), QFileInfo(pty->slavePath()).canonicalFilePath());
     }
 
-    void replyInPieces_data()
-    {
-        QTest::addColumn<QList<int>>("pieces");
-        QTest::addColumn<int>("okFromPiece");  // index of the piece that completes it
-        QTest::newRow("whole") << QList<int>{5} << 0;
-        QTest::newRow("byte by byte") << QList<int>{1, 1, 1, 1, 1} << 4;
-        QTest::newRow("4 then 4: longer than expected") << QList<int>{4, 4} << 1;
-    }
-    void replyInPieces()
-    {
-        QFETCH(QList<int>, pieces);
-        QFETCH(int, okFromPiece);
-        openLink();
-        expect(5);
-        QByteArray all;
-        for (int i = 0; i < pieces.size(); ++i) {
-            const QByteArray piece(pieces[i], char('a' + i));
-            all += piece;
-            QVERIFY(pty->send(piece));
-            QTRY_COMPARE(int(link->RxCount), int(all.size()));
-            QCOMPARE(link->LinkTag, i >= okFromPiece ? LinkState::Ok : LinkState::Wait);
-        }
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(link->RxBuffer.data()), all.size()), all);
-    }
-
     void overflowBeyondBufferIsDropped()
     {
         openLink();
-        expect(3000);
+        link->RxExpected = 3000;
+        link->LinkTag = LinkState::Wait;
         QByteArray flood;
         for (int i = 0; i < 2600; ++i)
             flood += char(i % 251);
@@ -130,37 +94,6 @@ private slots:
         for (const auto &args : lost)
             portLost += args.at(0).toInt() == comEventPortLost;
         QCOMPARE(portLost, 1);
-    }
-
-    void classification_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<CmdResult>("result");
-        QTest::newRow("ack, any last byte") << hex("0206000aff") << CmdResult::Ack;
-        QTest::newRow("refused") << hex("021500190d") << CmdResult::Refused;
-        QTest::newRow("bad checksum") << hex("0206000b0d") << CmdResult::BadChecksum;
-        QTest::newRow("unexpected code") << hex("0207000b0d") << CmdResult::Unexpected;
-        QTest::newRow("four bytes only") << hex("0206000a") << CmdResult::NoReply;
-        QTest::newRow("silence") << QByteArray() << CmdResult::NoReply;
-    }
-    void classification()
-    {
-        QFETCH(QByteArray, reply);
-        QFETCH(CmdResult, result);
-        QVERIFY(link->com1.setDevice(pty->slavePath()));
-        QVERIFY(configurePort(*link));
-        if (!reply.isEmpty())
-            pty->replyAfter(15, reply);
-        QCOMPARE(funSendCommand(*link, 'W', 0, 0, 5, 100, true), result);
-        QVERIFY(!link->com1.isOpen());
-        QCOMPARE(pty->received, hex("02573030303030303030" "0000" "3e35" "0d"));
-
-        pty->received.clear();
-        if (!reply.isEmpty())
-            pty->replyAfter(8, reply);
-        QCOMPARE(funSendBlock(*link, NoData, 0, 0, 100), result);
-        QVERIFY(link->com1.isOpen());
-        QCOMPARE(pty->received, hex("0241000000" "00480d"));
     }
 
     void commandReopensBlockKeepsPortOpen()

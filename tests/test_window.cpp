@@ -87,8 +87,8 @@ private slots:
         answerer.files.push_back(path);
         QTest::mouseClick(w.cmdSelFile, Qt::LeftButton);
         QCOMPARE(answerer.dialogs.size(), size_t(1));
-        QCOMPARE(answerer.dialogs[0].nameFilter, QStringLiteral("Fichero binario(*.bin)"));  // Qt trims the blank
-        QCOMPARE(answerer.dialogs[0].defaultSuffix, QStringLiteral("bin"));
+        QCOMPARE(answerer.dialogs[0].first, QStringLiteral("Fichero binario(*.bin)"));  // Qt trims the blank
+        QCOMPARE(answerer.dialogs[0].second, QStringLiteral("bin"));
         QCOMPARE(w.txtFile->text(), path);
         QCOMPARE(w.lblFileSize->text(), QString::number(s.size));
         QVERIFY(w.cmdProgram->isEnabled());

@@ -1,15 +1,6 @@
 #pragma once
-// A broken invariant must stop the run with a crash, so that libFuzzer keeps
-// the input; Q_ASSERT is compiled out in release builds.
-
+// A broken invariant stops the run with a crash, so that libFuzzer keeps the input.
 #include <cstdio>
 #include <cstdlib>
-
-#define FUZZ_CHECK(cond)                                                              \
-    do {                                                                              \
-        if (!(cond)) {                                                                \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, \
-                         #cond);                                                      \
-            std::abort();                                                             \
-        }                                                                             \
-    } while (0)
+#define FUZZ_CHECK(cond) \
+    ((cond) ? void(0) : (std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #cond), std::abort()))

@@ -48,6 +48,8 @@ std::vector<Scenario> table()
          head() + EraseFail, {"wake", "I", "E"}, false},
         {"write mode refused", {"W:refuse"}, 1100, O::WriteModeFailed, 4, {noConnection}, head() + Erased,
          {"wake", "I", "E", "W"}, false},
+        {"write mode answered with code 07", {"W:code=0x07"}, 1100, O::WriteModeFailed, 4, {noConnection},
+         head() + Erased, {"wake", "I", "E", "W"}, false},
         {"write mode unanswered", {"W:silence"}, 1100, O::WriteModeFailed, 4, {noConnection}, head() + Erased,
          {"wake", "I", "E", "W"}, false, true},
         {"block refused three times", {"block1:refuse=3"}, 1100, O::WriteFailed, 6, {writeError},
