@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QList>
+#include <QPair>
 
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +48,26 @@ bool displayMissing(int argc, char **argv)
         && !given(argc, argv, "-platform", "--platform");
 }
 
+// A display named but out of reach (a stale DISPLAY, a closed X server) also
+// ends in Qt's abort, found only while the application is made: Qt's messages
+// of that moment are held back, and its fatal one becomes a single line.
+QtMessageHandler qtHandler = nullptr;
+QList<QPair<QtMsgType, QString>> heldMessages;
+
+void holdStartMessage(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type != QtFatalMsg) {
+        heldMessages.append({type, text});
+        return;
+    }
+    // Qt's own first word says why ("could not connect to display :1").
+    const QString why = heldMessages.isEmpty() ? text.section(QLatin1Char('\n'), 0, 0)
+                                               : heldMessages.constFirst().second;
+    std::fprintf(stderr, "BootLoaderTorvexII: needs a graphical display (%s); without one, "
+                         "use torvex-flash (torvex-flash --help)\n", qPrintable(why));
+    std::_Exit(1);
+}
+
 }  // namespace
 
 int main(int argc, char *argv[])
@@ -64,7 +86,12 @@ int main(int argc, char *argv[])
                    stderr);
         return 1;
     }
+    qtHandler = qInstallMessageHandler(holdStartMessage);
     QApplication app(argc, argv);
+    qInstallMessageHandler(qtHandler);
+    for (const auto &[type, text] : std::as_const(heldMessages))
+        qtHandler(type, QMessageLogContext(), text);
+    heldMessages.clear();
     QApplication::setApplicationName(QString::fromLatin1(AppTitle));
     QApplication::setApplicationVersion(programVersion());
     return runBootLoader(QCoreApplication::applicationDirPath());
