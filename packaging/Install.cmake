@@ -28,6 +28,7 @@ else()
   # Manual pages from each program's own --help (plus man/<program>.man when
   # present), so that they cannot drift from the programs.
   set(man_pages)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/man)
   foreach(program IN LISTS TORVEX_PROGRAMS)
     set(others ${TORVEX_PROGRAMS})
     list(REMOVE_ITEM others ${program})
