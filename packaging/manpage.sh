@@ -37,6 +37,15 @@ help=$(QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 timeout 60 "$progra
                 print ".SS " esc(h)
             }
         }
+        function header(   summary) {
+            summary = raw
+            if (match(summary, /\. /)) summary = substr(summary, 1, RSTART - 1)
+            sub(/\.$/, "", summary)
+            if (summary ~ /^[A-Z]([a-z]| )/) summary = tolower(substr(summary, 1, 1)) substr(summary, 2)
+            print ".SH NAME"; print esc(name) " \\- " esc(summary)
+            print ".SH SYNOPSIS"; print syn
+            print ".SH DESCRIPTION"; print desc
+        }
         BEGIN { state = "start" }
         # Qt prints the program as it was started: the usage lines name it plainly.
         state == "start" && /^Usage: / {
@@ -47,11 +56,12 @@ help=$(QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 timeout 60 "$progra
         }
         state == "usage" {
             if ($0 ~ /^ *$/) next
-            summary = $0; sub(/\.$/, "", summary)
-            if (summary ~ /^[A-Z]([a-z]| )/) summary = tolower(substr(summary, 1, 1)) substr(summary, 2)
-            print ".SH NAME"; print esc(name) " \\- " esc(summary)
-            print ".SH SYNOPSIS"; print syn
-            print ".SH DESCRIPTION"; print esc($0); state = "text"; next
+            raw = $0; desc = esc($0); state = "desc"; next
+        }
+        # The first sentence of the first paragraph is the one-line summary.
+        state == "desc" {
+            if ($0 !~ /^ *$/ && $0 !~ /^[^ ].*:$/) { raw = raw " " $0; desc = desc "\n" esc($0); next }
+            header(); state = "text"
         }
         /^ *$/ { if (state == "entry") state = "text"; blank = 1; next }
         /^[^ ].*:$/ { sub(/:$/, ""); heading($0); blank = 0; state = "text"; next }
@@ -74,6 +84,7 @@ help=$(QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 timeout 60 "$progra
             if (blank) print ".PP"
             blank = 0; state = "text"; print esc($0)
         }
+        END { if (state == "desc") header() }
     '
     if [ -f "$extra" ]; then cat "$extra"; fi
     if [ $# -gt 0 ]; then
