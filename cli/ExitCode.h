@@ -13,6 +13,7 @@ enum ExitCode : int {
     ExitWriteFailed = 6,      // a block failed its three attempts
     ExitEndWriteRefused = 7,  // written and reset, but the end of write mode was refused
     ExitResetRefused = 8,     // written, the reset not acknowledged
+    ExitInterrupted = 130,    // stopped by a signal: 128 + its number (SIGINT here)
 };
 
 inline ExitCode exitCodeFor(const UpdateReport &report)
@@ -27,6 +28,7 @@ inline ExitCode exitCodeFor(const UpdateReport &report)
     case UpdateOutcome::WriteFailed: return ExitWriteFailed;
     case UpdateOutcome::EndWriteRefused: return ExitEndWriteRefused;
     case UpdateOutcome::ResetFailed: return ExitResetRefused;
+    case UpdateOutcome::Interrupted: return ExitInterrupted;
     }
     return ExitWriteFailed;
 }

@@ -5,25 +5,16 @@
 
 #include "app/core/ArchivoIni.h"
 #include "app/core/StartUp.h"
+#include "image/FileSelection.h"
 #include "link/Link.h"
 
 namespace {
-
-// QSerialPort also reports a port locked by another program as a permission
-// error; only a device this user may not open deserves the group hint.
-bool lacksPermission(const Link &link)
-{
-    if (link.com1.lastError() != QSerialPort::PermissionError)
-        return false;
-    const QFileInfo device(link.com1.deviceName());
-    return !device.exists() || !device.isReadable() || !device.isWritable();
-}
 
 PortReady failed(const Link &link, const QString &why)
 {
     PortReady r;
     r.failure = why;
-    r.permission = lacksPermission(link);
+    r.permission = lacksPermission(link.com1);
     return r;
 }
 
@@ -47,6 +38,8 @@ PortReady preparePort(Link &link, const PortRequest &request)
         return {true, r.ProgMode, {}, false};
     }
 
+    if (!pathIsExact(request.configDir))
+        return failed(link, QStringLiteral("the name of the folder %1 is not valid UTF-8").arg(request.configDir));
     link.com1.setLinkDirectory(request.configDir);
     const bool named = request.device.isEmpty() ? link.com1.setCommPort(request.number)
                                                 : link.com1.setDevice(request.device);

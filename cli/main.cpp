@@ -12,6 +12,7 @@
 #include "PortSetup.h"
 #include "TerminalView.h"
 #include "app/core/StartUp.h"
+#include "app/core/StopSignals.h"
 #include "image/FileSelection.h"
 #include "link/Link.h"
 
@@ -27,7 +28,10 @@ const char *const ExitStatusText =
     "  5  erase failed\n"
     "  6  write failed (a block refused three times)\n"
     "  7  end of write mode refused (written and reset)\n"
-    "  8  reset refused (written)\n";
+    "  8  reset refused (written)\n"
+    "  129, 130, 143  stopped by SIGHUP, SIGINT, SIGTERM between two frames; the port\n"
+    "     is closed properly and the indicator needs a new update (a second signal\n"
+    "     ends at once)\n";
 
 struct Options {
     QString image;
@@ -139,8 +143,20 @@ int listPorts(const QString &configDir)
     return ExitOk;
 }
 
+// Arguments are decoded as UTF-8: other bytes cannot name the file any more.
+bool refuseInexactPath(const QString &path)
+{
+    if (pathIsExact(path))
+        return false;
+    writeErr(QStringLiteral("error: the name %1 is not valid UTF-8 and cannot be opened as given: "
+                            "rename the file or its folder\n").arg(path));
+    return true;
+}
+
 int showInfo(const Options &opts)
 {
+    if (refuseInexactPath(opts.image))
+        return ExitImageRefused;
     const bool progMode = opts.lab || configuredProgMode(opts.configDir);
     const auto f = readImageFacts(opts.image, progMode);
     if (!f) {
@@ -180,13 +196,37 @@ void traceBytes(CommPort::Direction direction, const QByteArray &bytes, qint64 n
                  .arg(QString::fromLatin1(bytes.toHex(' '))));
 }
 
-int update(const Options &opts)
+// One line for a technician whose update was stopped by a signal.
+QString interruptionNote(const UpdateReport &report, int signalNumber)
+{
+    QString where;
+    switch (report.stage) {
+    case UpdateStage::WakeUp: where = QStringLiteral("while waking the boot loader"); break;
+    case UpdateStage::Identify: where = QStringLiteral("while identifying the indicator"); break;
+    case UpdateStage::Erase: where = QStringLiteral("while the flash was being erased"); break;
+    case UpdateStage::WriteMode: where = QStringLiteral("while entering write mode"); break;
+    case UpdateStage::Write:
+        where = QStringLiteral("while writing, %1 of %2 bytes acknowledged").arg(report.sent).arg(report.total);
+        break;
+    case UpdateStage::EndWrite: where = QStringLiteral("while ending write mode, all blocks written"); break;
+    case UpdateStage::Reset: where = QStringLiteral("before the reset, all blocks written"); break;
+    }
+    const bool early = report.stage == UpdateStage::WakeUp || report.stage == UpdateStage::Identify;
+    return QStringLiteral("torvex-flash: stopped by %1 %2; the indicator %3 left in its boot loader "
+                          "and needs a new update.\n")
+        .arg(StopSignals::signalName(signalNumber), where,
+             early ? QStringLiteral("may be") : QStringLiteral("is"));
+}
+
+int update(const Options &opts, StopSignals &stops)
 {
     // Tracing interleaves with the output: no line redrawn in place then.
     TerminalView view(stdoutIsTerminal() && !opts.trace);
     ImageSelection selection;
     selection.ProgMode = opts.lab || configuredProgMode(opts.configDir);
     selection.dialogFileName = opts.image;
+    if (refuseInexactPath(opts.image))
+        return ExitImageRefused;
     switch (checkAndShowImage(view, selection, opts.image)) {
     case SelectOutcome::Unreadable:
         writeErr(QStringLiteral("error: cannot read %1: not a readable regular file of at most 2 GiB\n")
@@ -199,6 +239,9 @@ int update(const Options &opts)
     }
 
     Link link;
+    QObject::connect(&stops, &StopSignals::stopRequested, &link, &Link::requestStop);
+    if (stops.received())
+        return stops.exitStatus();
     if (opts.trace)
         link.com1.setTracer(traceBytes);
     const PortReady port = preparePort(link, opts.port);
@@ -215,6 +258,10 @@ int update(const Options &opts)
 
     const UpdateReport report = cmdProgram_Click(view, link, selection);
     link.com1.close();
+    if (report.outcome == UpdateOutcome::Interrupted) {
+        writeErr(interruptionNote(report, stops.received()));
+        return stops.exitStatus();
+    }
     if (report.portFailed && report.outcome != UpdateOutcome::Ok)
         writeErr(QStringLiteral("error: %1 could not be opened again: %2\n")
                      .arg(link.com1.deviceName(), link.com1.lastErrorString()));
@@ -229,6 +276,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("torvex-flash"));
     QCoreApplication::setApplicationVersion(programVersion());
     ignoreBrokenPipe();
+    StopSignals stops;
 
     Options opts;
     if (const int status = parseArguments(QCoreApplication::arguments(), opts); status >= 0)
@@ -237,5 +285,5 @@ int main(int argc, char *argv[])
         return listPorts(opts.configDir);
     if (opts.info)
         return showInfo(opts);
-    return update(opts);
+    return update(opts, stops);
 }

@@ -29,12 +29,17 @@ std::optional<qint64> imageFileSize(const QString &path)
     std::error_code ec;
     // UTF-16 converts to the native encoding on every platform, UTF-8 would not on Windows.
     const std::filesystem::path p(path.toStdU16String());
-    if (path.isEmpty() || !std::filesystem::is_regular_file(p, ec))
+    if (path.isEmpty() || !pathIsExact(path) || !std::filesystem::is_regular_file(p, ec))
         return std::nullopt;
     const auto size = std::filesystem::file_size(p, ec);
     if (ec || size > std::uintmax_t(std::numeric_limits<std::int32_t>::max()))
         return std::nullopt;
     return qint64(size);
+}
+
+bool pathIsExact(const QString &path)
+{
+    return !path.contains(QChar(QChar::ReplacementCharacter));
 }
 
 SelectOutcome checkAndShowImage(SelectionView &view, ImageSelection &selection,

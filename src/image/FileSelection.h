@@ -32,3 +32,7 @@ SelectOutcome checkAndShowImage(SelectionView &view, ImageSelection &selection,
 
 // Size of a regular file that fits a signed 32-bit length; nullopt otherwise.
 std::optional<qint64> imageFileSize(const QString &path);
+
+// False for a path that came from bytes that are not valid UTF-8: the
+// decoded name would no longer name that file, and may name another one.
+bool pathIsExact(const QString &path);

@@ -1,7 +1,10 @@
 #include "app/core/StartUp.h"
 
 #include "app/core/ArchivoIni.h"
+#include "image/FileSelection.h"
 #include "link/Link.h"
+
+#include <QFileInfo>
 
 QString versionText(int major, int minor, int patch)
 {
@@ -32,6 +35,12 @@ StartUpResult runStartUp(Link &link, const QString &exeDir)
 {
     StartUpResult result;
     const QString file = QString::fromLatin1(IniFileName);
+    if (!pathIsExact(exeDir)) {
+        result.failure = QStringLiteral("the name of the folder %1 is not valid UTF-8: its configuration "
+                                        "cannot be read; move the program to another folder")
+                             .arg(exeDir);
+        return result;
+    }
     const QString commNum = funReadIni(exeDir, file, QStringLiteral("SERIAL"), QStringLiteral("CommNum"));
     const auto port = portNumberFromText(commNum);
     if (commNum.isEmpty()) {
@@ -49,6 +58,7 @@ StartUpResult runStartUp(Link &link, const QString &exeDir)
     }
     if (!link.com1.open()) {
         result.failure = QStringLiteral("%1: %2").arg(link.com1.deviceName(), link.com1.lastErrorString());
+        result.permission = lacksPermission(link.com1);
         return result;
     }
     link.com1.close();
@@ -56,4 +66,20 @@ StartUpResult runStartUp(Link &link, const QString &exeDir)
         funReadIni(exeDir, file, QStringLiteral("MODE"), QStringLiteral("ModeProg")));
     result.ok = true;
     return result;
+}
+
+bool lacksPermission(const CommPort &port)
+{
+    if (port.lastError() != QSerialPort::PermissionError)
+        return false;
+    const QFileInfo device(port.deviceName());
+    return !device.exists() || !device.isReadable() || !device.isWritable();
+}
+
+QString startUpFailureNote(const StartUpResult &result)
+{
+    QString note = QStringLiteral("%1: cannot start: %2\n").arg(QString::fromLatin1(AppTitle), result.failure);
+    if (result.permission)
+        note += QStringLiteral("hint: %1\n").arg(permissionHint());
+    return note;
 }

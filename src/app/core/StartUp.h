@@ -3,6 +3,7 @@
 
 #include <QString>
 
+class CommPort;
 class Link;
 
 inline constexpr const char *AppTitle = "BootLoaderTorvexII";
@@ -19,7 +20,16 @@ struct StartUpResult {
     bool ok = false;
     bool ProgMode = false;
     QString failure;  // what went wrong, for logs; the user sees StartUpFailureText
+    bool permission = false;  // the device exists but this user may not open it
 };
+
+// QSerialPort also reports a port locked by another program as a permission
+// error; only a device this user may not open deserves the group hint.
+bool lacksPermission(const CommPort &port);
+
+// The reason start-up failed, with the group hint where it helps, as lines
+// for standard error.
+QString startUpFailureNote(const StartUpResult &result);
 
 // Port number from the configuration file beside the program, the port
 // configured, opened and closed once as a proof, then the programming mode.

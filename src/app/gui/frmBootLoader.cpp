@@ -1,6 +1,7 @@
 #include "app/gui/frmBootLoader.h"
 
 #include <QApplication>
+#include <cstdio>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 
 #include "app/core/StartUp.h"
+#include "app/core/StopSignals.h"
 #include "bootloader/Update.h"
 
 namespace {
@@ -89,8 +91,11 @@ frmBootLoader::frmBootLoader(const QString &exeDir, QWidget *parent)
         b->setAutoDefault(false);
         b->setDefault(false);
     }
-    for (QLabel *l : {Label2, lblFileVersion, Label3, lblFileSize, lblLabVersion})
+    for (QLabel *l : {Label2, lblFileVersion, Label3, lblFileSize, lblLabVersion}) {
         l->setFocusPolicy(Qt::NoFocus);
+        // Fields read from an image are shown as they are, never as markup.
+        l->setTextFormat(Qt::PlainText);
+    }
     setTabOrder(txt1, cmdProgram);
     setTabOrder(cmdProgram, cmdSelFile);
     setTabOrder(cmdSelFile, txtFile);
@@ -106,11 +111,14 @@ frmBootLoader::frmBootLoader(const QString &exeDir, QWidget *parent)
     m_renderTimer.setInterval(100);
     connect(&m_renderTimer, &QTimer::timeout, this, &frmBootLoader::renderStatus);
     m_sinceRender.start();
+    m_textCursor = txt1->viewport()->cursor();
+    m_fileCursor = txtFile->cursor();
 }
 
 bool frmBootLoader::Form_Load()
 {
     const StartUpResult r = runStartUp(link, m_exeDir);
+    m_startUpFailure = r;
     if (!r.ok)
         return false;
     selection.ProgMode = r.ProgMode;
@@ -126,6 +134,26 @@ void frmBootLoader::cmdSelFile_Click()
 void frmBootLoader::cmdProgram_Click()
 {
     ::cmdProgram_Click(*this, link, selection);
+    if (m_exitStatus != 0)
+        endBySignal();
+}
+
+void frmBootLoader::stopBySignal(int signalNumber)
+{
+    m_exitStatus = 128 + signalNumber;
+    link.requestStop();
+    // A box or the file dialog would hold the sequence: answer it.
+    if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+        dialog->reject();
+    // While an update runs it ends at its next safe point and calls back here.
+    if (cmdExit->isEnabled())
+        endBySignal();
+}
+
+void frmBootLoader::endBySignal()
+{
+    link.com1.close();
+    QCoreApplication::exit(m_exitStatus);
 }
 
 void frmBootLoader::cmdExit_Click()
@@ -206,7 +234,10 @@ void frmBootLoader::renderStatus()
 
 void frmBootLoader::setBusyPointer()
 {
+    // The text boxes carry cursors of their own, which would show through.
     setCursor(Qt::WaitCursor);
+    txt1->viewport()->setCursor(Qt::WaitCursor);
+    txtFile->setCursor(Qt::WaitCursor);
 }
 
 void frmBootLoader::DisableButtons()
@@ -219,6 +250,8 @@ void frmBootLoader::DisableButtons()
 void frmBootLoader::EnableButtons()
 {
     setCursor(Qt::ArrowCursor);
+    txt1->viewport()->setCursor(m_textCursor);
+    txtFile->setCursor(m_fileCursor);
     cmdProgram->setEnabled(true);
     cmdSelFile->setEnabled(true);
     cmdExit->setEnabled(true);
@@ -236,9 +269,12 @@ int runBootLoader(const QString &exeDir)
 {
     frmBootLoader window(exeDir);
     if (!window.Form_Load()) {
+        std::fputs(qPrintable(startUpFailureNote(window.startUpFailure())), stderr);
         showStartUpFailure();
         return 1;
     }
+    StopSignals stops;
+    QObject::connect(&stops, &StopSignals::stopRequested, &window, &frmBootLoader::stopBySignal);
     window.show();
     return QApplication::exec();
 }

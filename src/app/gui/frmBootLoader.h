@@ -1,10 +1,12 @@
 #pragma once
 // The one window: layout and wiring. The work is done by the core.
 
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
+#include "app/core/StartUp.h"
 #include "bootloader/UpdateView.h"
 #include "image/FileSelection.h"
 #include "link/Link.h"
@@ -40,6 +42,12 @@ public:
     void cmdProgram_Click();
     void cmdExit_Click();
 
+    // SIGINT, SIGTERM, SIGHUP: stop the update at its next safe point, close
+    // the port, and end with 128 + the signal's number.
+    void stopBySignal(int signalNumber);
+    // Why start-up failed, for a technician reading standard error.
+    const StartUpResult &startUpFailure() const { return m_startUpFailure; }
+
     // UpdateView
     std::optional<QString> chooseFile(const FileDialogRequest &request) override;
     void showMessage(const QString &text, BoxIcon icon) override;
@@ -64,11 +72,16 @@ protected:
 
 private:
     void renderStatus();
+    void endBySignal();
 
     QString m_exeDir;
     QString m_status;
     QTimer m_renderTimer;
     QElapsedTimer m_sinceRender;
+    StartUpResult m_startUpFailure;
+    int m_exitStatus = 0;
+    QCursor m_textCursor;
+    QCursor m_fileCursor;
 };
 
 // Start-up, the failure box or the window, and the event loop.
