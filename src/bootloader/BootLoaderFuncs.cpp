@@ -20,15 +20,15 @@ int clockSecond()
     return QTime::currentTime().msecsSinceStartOfDay() / 1000;
 }
 
-QString charsAt(const Link &link, int from, int count)
+}  // namespace
+
+QString replyChars(const Link &link, int from, int count)
 {
     QString s;
     for (int i = from; i < from + count; ++i)
         s += QChar(link.RxBuffer[size_t(i)]);
     return s;
 }
-
-}  // namespace
 
 void funEnterBootLoader(Link &link)
 {
@@ -44,6 +44,8 @@ void funResyncLink(Link &link)
     funSendBlock(link, {}, 0, 0, ResyncTimeMs);
     link.ensureOpen();
     writeRepeated(link, QByteArrayLiteral("\r"), 20);
+    // A late answer to the empty frame must not be read as the next reply.
+    link.settle();
     link.com1.close();
 }
 
@@ -65,7 +67,7 @@ bool funIdentify(Link &link, QString &chipName)
     if (r != CmdResult::Ack)
         return false;
     const auto hexAt = [&](int from) {
-        return QString::fromLatin1(proto::funNibblesToHex(charsAt(link, from, 4).toLatin1()));
+        return QString::fromLatin1(proto::funNibblesToHex(replyChars(link, from, 4).toLatin1()));
     };
     chipName = chipNameFor(hexAt(2), hexAt(6));
     return true;
@@ -87,7 +89,7 @@ CmdResult funEraseFlash(Link &link, UpdateView &statusBox)
     armTick();
 
     int kept = clockSecond();
-    while (link.LinkTag == LinkState::Wait) {
+    while (link.LinkTag == LinkState::Wait && !link.stopRequested()) {
         if (clockSecond() != kept) {
             appendStatus(statusBox, QStringLiteral("."));
             kept = clockSecond();
@@ -96,5 +98,7 @@ CmdResult funEraseFlash(Link &link, UpdateView &statusBox)
     }
     secondTick.stop();
     link.com1.close();
+    if (link.LinkTag != LinkState::Ok)
+        link.expectLateReply(EraseTimeMs);
     return classifyReply(link, proto::ShortReplyLength);
 }

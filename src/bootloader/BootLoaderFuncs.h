@@ -19,6 +19,9 @@ void funResyncLink(Link &link);
 // returns true, leaving the 29-byte reply in RxBuffer.
 bool funIdentify(Link &link, QString &chipName);
 
+// Bytes from..from+count-1 of RxBuffer, each as the character of that code.
+QString replyChars(const Link &link, int from, int count);
+
 // The chip named by the hexadecimal manufacturer and device codes.
 QString chipNameFor(const QString &manufacturer, const QString &device);
 

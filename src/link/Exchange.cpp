@@ -20,7 +20,7 @@ CmdResult funSendCommand(Link &link, char letter, std::int32_t v32, int v16,
                          std::int16_t expected, int timeLimitMs, bool wait)
 {
     const auto frame = proto::commandFrame(letter, v32, v16);
-    if (!frame || expected < 3 || expected > RxBufferSize)
+    if (!frame || expected < 3 || expected > RxBufferSize || link.stopRequested())
         return CmdResult::NoReply;
 
     link.startTimeLimit(timeLimitMs);
@@ -35,13 +35,15 @@ CmdResult funSendCommand(Link &link, char letter, std::int32_t v32, int v16,
         return CmdResult::Ack;
     link.waitWhileWaiting();
     link.com1.close();
+    if (link.LinkTag != LinkState::Ok)
+        link.expectLateReply(timeLimitMs);
     return classifyReply(link, expected);
 }
 
 CmdResult funSendBlock(Link &link, std::span<const std::uint8_t> data, int n,
                        std::uint8_t sequence, int timeLimitMs)
 {
-    if (n < 0 || size_t(n) > data.size())
+    if (n < 0 || size_t(n) > data.size() || link.stopRequested())
         return CmdResult::NoReply;
     const auto header = proto::blockHeader(n, sequence);
     if (!header)
@@ -57,5 +59,7 @@ CmdResult funSendBlock(Link &link, std::span<const std::uint8_t> data, int n,
     link.com1.output(QByteArray::fromRawData(reinterpret_cast<const char *>(data.data()), n));
     link.com1.output(proto::blockTrailer(*header, data.data(), n));
     link.waitWhileWaiting();
+    if (link.LinkTag != LinkState::Ok)
+        link.expectLateReply(timeLimitMs);
     return classifyReply(link, proto::ShortReplyLength);
 }

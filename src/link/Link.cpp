@@ -1,6 +1,7 @@
 #include "link/Link.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 
 #include "protocol/frames.h"
@@ -20,6 +21,10 @@ void Link::com1_OnComm(int kind)
     if (kind != comEvReceive)
         return;
     const QByteArray block = com1.input();
+    if (m_settling) {
+        m_lineActive = m_lineActive || !block.isEmpty();
+        return;
+    }
     const int k = int(block.size());
     int count = RxCount;
     for (int i = 0; i < k && count < RxBufferSize; ++i)
@@ -50,8 +55,45 @@ void Link::yieldEvents()
 
 void Link::waitWhileWaiting()
 {
-    while (LinkTag == LinkState::Wait)
+    while (LinkTag == LinkState::Wait && !m_stopRequested)
         yieldEvents();
+}
+
+void Link::expectLateReply(int timeLimitMs)
+{
+    m_lateWindowMs = qMax(m_lateWindowMs, timeLimitMs);
+}
+
+void Link::settle()
+{
+    const int quietMs = m_lateWindowMs;
+    m_lateWindowMs = 0;
+    if (quietMs <= 0 || m_stopRequested)
+        return;
+    ensureOpen();
+    if (!com1.isOpen())
+        return;
+
+    QTimer quiet;
+    quiet.setTimerType(Qt::PreciseTimer);
+    quiet.setSingleShot(true);
+    QElapsedTimer spent;
+    spent.start();
+    bool quietReached = false;
+    connect(&quiet, &QTimer::timeout, this, [&] { quietReached = true; });
+    m_settling = true;
+    m_lineActive = false;
+    com1.discardInput();
+    quiet.start(quietMs);
+    while (!quietReached && !m_stopRequested && com1.isOpen()) {
+        yieldEvents();
+        if (m_lineActive && spent.elapsed() < 4 * qint64(quietMs)) {
+            m_lineActive = false;
+            quiet.start(quietMs);
+        }
+    }
+    m_settling = false;
+    com1.discardInput();
 }
 
 bool Link::funCheckReply(int L) const

@@ -49,6 +49,27 @@ public:
     // Opens the port when closed, remembering a failure for the caller.
     void ensureOpen();
 
+    // Replies carry no sequence number: a reply that missed its time limit
+    // may still come and would be taken for the reply to the next frame.
+    // An exchange that ends without its reply notes its limit here; settle()
+    // then keeps the port open and drops whatever arrives until the line has
+    // been quiet that long (a babbling line is given up on after four times
+    // that). Retries of the same frame may go out before it.
+    void expectLateReply(int timeLimitMs);
+    bool lateReplyPossible() const { return m_lateWindowMs > 0; }
+    void forgetLateReply() { m_lateWindowMs = 0; }
+    void settle();
+
+    // A stop request (a signal, the program ending) ends every wait at once;
+    // the update starts no further frame after it.
+    void requestStop() { m_stopRequested = true; }
+    bool stopRequested() const { return m_stopRequested; }
+    void clearStop() { m_stopRequested = false; }
+
 private:
     bool m_portFailed = false;
+    bool m_stopRequested = false;
+    bool m_settling = false;
+    bool m_lineActive = false;
+    int m_lateWindowMs = 0;
 };
