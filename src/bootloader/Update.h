@@ -1,8 +1,11 @@
 #pragma once
 // The whole firmware update behind "UPDATE PROGRAM".
 
+#include <QtGlobal>
+
+#include "bootloader/UpdateView.h"
+
 class Link;
-class UpdateView;
 struct ImageSelection;
 
 enum class UpdateOutcome {
@@ -14,6 +17,7 @@ enum class UpdateOutcome {
     WriteFailed,       // a block failed three attempts (or the image could not be read)
     EndWriteRefused,   // all blocks written, end of write mode not acknowledged
     ResetFailed,       // written, but the reset was not acknowledged
+    Interrupted,       // a stop was requested; no frame was started after it
 };
 
 struct UpdateReport {
@@ -22,9 +26,15 @@ struct UpdateReport {
     bool portFailed = false;       // the port could not be opened at some point
     int blocks = 0;                // blocks acknowledged
     int retries = 0;               // repeated block attempts
+    UpdateStage stage = UpdateStage::WakeUp;  // the stage the update ended in
+    qint64 sent = 0;               // image bytes acknowledged
+    qint64 total = 0;              // image bytes to send
 };
 
 UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &selection);
+
+// "wake-up", "identify", "erase", "write mode", "write", "end of write", "reset".
+QString stageName(UpdateStage stage);
 
 inline constexpr int WriteModeTimeMs = 200;
 inline constexpr int BlockTimeMs = 2000;

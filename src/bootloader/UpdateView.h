@@ -5,6 +5,15 @@
 
 #include "image/SelectionView.h"
 
+enum class UpdateStage { WakeUp, Identify, Erase, WriteMode, Write, EndWrite, Reset };
+
+// What the identify reply says of the indicator, as raw characters.
+struct IndicatorFacts {
+    QString model;    // reply bytes 18..20
+    QString version;  // reply bytes 10..17
+    QString chip;     // the flash chip's name, "???????" when unknown
+};
+
 class UpdateView : public SelectionView {
 public:
     // The status text is the update's log; lines end in CR LF.
@@ -16,6 +25,15 @@ public:
     virtual void DisableButtons() = 0;
     // Default pointer first, then enable program, select, exit, in this order.
     virtual void EnableButtons() = 0;
+
+    // Optional reports for front ends that show more than the window does.
+    virtual void stageStarted(UpdateStage) {}
+    virtual void indicatorIdentified(const IndicatorFacts &) {}
+    // After each acknowledged block: image bytes acknowledged so far, of total.
+    virtual void blockAcknowledged(qint64 sent, qint64 total, int retries)
+    {
+        Q_UNUSED(sent) Q_UNUSED(total) Q_UNUSED(retries)
+    }
 };
 
 inline void appendStatus(UpdateView &view, const QString &text)
