@@ -52,7 +52,8 @@ void TerminalView::EnableButtons()
 
 void TerminalView::finishLine(const QString &line)
 {
-    const bool alreadyShown = line == m_cut;
+    // An empty line (no version for a model other than KD7) is a line of its own.
+    const bool alreadyShown = !m_cut.isEmpty() && line == m_cut;
     m_cut.clear();
     m_decile = 0;
     if (alreadyShown && m_drawnWidth == 0)
