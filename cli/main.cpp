@@ -3,18 +3,21 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
-#include <QSerialPortInfo>
 
 #include "Console.h"
 #include "ExitCode.h"
 #include "ImageInfo.h"
+#include "JsonView.h"
 #include "PortSetup.h"
 #include "TerminalView.h"
+#include "UpdateLog.h"
 #include "app/core/StartUp.h"
 #include "app/core/StopSignals.h"
 #include "image/FileSelection.h"
 #include "link/Link.h"
+#include "link/PortDiscovery.h"
 
 namespace {
 
@@ -41,6 +44,8 @@ struct Options {
     bool info = false;
     bool trace = false;
     bool listPorts = false;
+    bool json = false;
+    QString logFile;
 };
 
 int usageError(const QString &why)
@@ -75,7 +80,11 @@ int parseArguments(const QStringList &arguments, Options &opts)
         QStringLiteral("Every byte written (>) and received (<), time-stamped, on standard error."));
     const QCommandLineOption listPorts({QStringLiteral("l"), QStringLiteral("list-ports")},
         QStringLiteral("List the machine's serial devices and the comN links."));
-    p.addOptions({port, device, config, lab, info, trace, listPorts});
+    const QCommandLineOption json(QStringLiteral("json"),
+        QStringLiteral("Progress as JSON, one event per line, on standard output."));
+    const QCommandLineOption log(QStringLiteral("log"),
+        QStringLiteral("Append one JSON line describing the update to FILE."), QStringLiteral("FILE"));
+    p.addOptions({port, device, config, lab, info, trace, listPorts, json, log});
     p.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("Firmware image (*.bin)."));
 
     if (!p.parse(arguments))
@@ -111,34 +120,32 @@ int parseArguments(const QStringList &arguments, Options &opts)
     opts.lab = p.isSet(lab);
     opts.info = p.isSet(info);
     opts.trace = p.isSet(trace);
+    opts.json = p.isSet(json);
+    opts.logFile = p.value(log);
+    if (p.isSet(log) && opts.logFile.isEmpty())
+        return usageError(QStringLiteral("--log takes a file name"));
     return -1;
 }
 
 int listPorts(const QString &configDir)
 {
-    QString text = QStringLiteral("Serial devices:\n");
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &port : ports) {
-        QStringList about;
-        for (const QString &s : {port.description(), port.manufacturer(), port.serialNumber()})
-            if (!s.isEmpty())
-                about << s;
-        if (port.hasVendorIdentifier() && port.hasProductIdentifier())
-            about << QStringLiteral("%1:%2").arg(port.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                                           .arg(port.productIdentifier(), 4, 16, QLatin1Char('0'));
-        text += QStringLiteral("  ") + port.systemLocation();
-        if (!about.isEmpty())
-            text += QStringLiteral("  (") + about.join(QStringLiteral(", ")) + QLatin1Char(')');
+    QString text;
+    const QList<DiscoveredPort> ports = discoverPorts(configDir);
+    for (const DiscoveredPort &port : ports) {
+        text += port.name;
+        if (port.device.isEmpty())
+            text += QStringLiteral(" -> (missing)");
+        else if (port.device != port.name)
+            text += QStringLiteral(" -> ") + port.device;
+        if (!port.description.isEmpty())
+            text += QStringLiteral("  (") + port.description + QLatin1Char(')');
+        if (!port.aliases.isEmpty())
+            text += QStringLiteral("  also ") + port.aliases.join(QStringLiteral(", "));
         text += QLatin1Char('\n');
     }
     if (ports.isEmpty())
-        text += QStringLiteral("  (none)\n");
-    text += QStringLiteral("Port links in %1:\n").arg(QDir::toNativeSeparators(configDir));
-    const QStringList links = comLinks(configDir);
-    for (const QString &l : links)
-        text += QStringLiteral("  ") + l + QLatin1Char('\n');
-    if (links.isEmpty())
-        text += QStringLiteral("  (none)\n");
+        text = QStringLiteral("No serial ports found (nor comN links in %1).\n")
+                   .arg(QDir::toNativeSeparators(configDir));
     writeOut(text);
     return ExitOk;
 }
@@ -221,7 +228,21 @@ QString interruptionNote(const UpdateReport &report, int signalNumber)
 int update(const Options &opts, StopSignals &stops)
 {
     // Tracing interleaves with the output: no line redrawn in place then.
-    TerminalView view(stdoutIsTerminal() && !opts.trace);
+    TerminalView terminal(stdoutIsTerminal() && !opts.trace);
+    JsonLines lines;
+    JsonView view(opts.json ? nullptr : &terminal,
+                  opts.json ? [&lines](const QJsonObject &e) { lines.write(e); } : JsonView::Sink());
+    view.describeRun(opts.port.number ? QStringLiteral("com%1").arg(opts.port.number) : opts.port.device,
+                     opts.image);
+    const QDateTime startedUtc = QDateTime::currentDateTimeUtc();
+    // Every way out: the end event and the update log's line.
+    const auto end = [&](int status, const UpdateReport *report, const QString &error = {}) {
+        const QJsonObject event = view.finished(status, report, error);
+        if (!opts.logFile.isEmpty())
+            if (const QString failed = appendUpdateLog(opts.logFile, event, startedUtc); !failed.isEmpty())
+                writeErr(QStringLiteral("error: update log %1: %2\n").arg(opts.logFile, failed));
+        return status;
+    };
     ImageSelection selection;
     selection.ProgMode = opts.lab || configuredProgMode(opts.configDir);
     selection.dialogFileName = opts.image;
@@ -231,9 +252,9 @@ int update(const Options &opts, StopSignals &stops)
     case SelectOutcome::Unreadable:
         writeErr(QStringLiteral("error: cannot read %1: not a readable regular file of at most 2 GiB\n")
                      .arg(opts.image));
-        return ExitImageRefused;
+        return end(ExitImageRefused, nullptr, QStringLiteral("image unreadable"));
     case SelectOutcome::Rejected:
-        return ExitImageRefused;
+        return end(ExitImageRefused, nullptr);
     case SelectOutcome::Accepted:
         break;
     }
@@ -241,7 +262,7 @@ int update(const Options &opts, StopSignals &stops)
     Link link;
     QObject::connect(&stops, &StopSignals::stopRequested, &link, &Link::requestStop);
     if (stops.received())
-        return stops.exitStatus();
+        return end(stops.exitStatus(), nullptr);
     if (opts.trace)
         link.com1.setTracer(traceBytes);
     const PortReady port = preparePort(link, opts.port);
@@ -249,9 +270,12 @@ int update(const Options &opts, StopSignals &stops)
         writeErr(QStringLiteral("error: port unusable: %1\n").arg(port.failure));
         if (port.permission)
             writeErr(QStringLiteral("hint: %1\n").arg(permissionHint()));
-        return ExitPortUnusable;
+        return end(ExitPortUnusable, nullptr, port.failure);
     }
-    writeOut(QStringLiteral("Image %1: version %2, %3 bytes%4\nPort %5\n")
+    view.started(link.com1.commPort() ? QStringLiteral("com%1").arg(link.com1.commPort()) : opts.port.device,
+                 link.com1.deviceName());
+    if (!opts.json)
+        writeOut(QStringLiteral("Image %1: version %2, %3 bytes%4\nPort %5\n")
                  .arg(opts.image, printableField(view.fileVersion()), view.fileSizeText(),
                       view.labBuild() ? QStringLiteral(", laboratory build") : QString(),
                       link.com1.deviceName()));
@@ -260,12 +284,14 @@ int update(const Options &opts, StopSignals &stops)
     link.com1.close();
     if (report.outcome == UpdateOutcome::Interrupted) {
         writeErr(interruptionNote(report, stops.received()));
-        return stops.exitStatus();
+        return end(stops.exitStatus(), &report);
     }
-    if (report.portFailed && report.outcome != UpdateOutcome::Ok)
-        writeErr(QStringLiteral("error: %1 could not be opened again: %2\n")
-                     .arg(link.com1.deviceName(), link.com1.lastErrorString()));
-    return exitCodeFor(report);
+    QString lost;
+    if (report.portFailed && report.outcome != UpdateOutcome::Ok) {
+        lost = QStringLiteral("%1 could not be opened again: %2").arg(link.com1.deviceName(), link.com1.lastErrorString());
+        writeErr(QStringLiteral("error: %1\n").arg(lost));
+    }
+    return end(exitCodeFor(report), &report, lost);
 }
 
 }  // namespace
