@@ -1,0 +1,198 @@
+#include "PortTable.h"
+
+#include <QBrush>
+#include <QColor>
+
+namespace {
+
+QString portText(const DiscoveredPort &p)
+{
+    if (p.kind == DiscoveredPort::Kind::ComLink)
+        return p.device.isEmpty() ? p.name + QStringLiteral(" (no device)") : p.name + QStringLiteral(" (") + p.device + QLatin1Char(')');
+    return p.name;
+}
+
+QString rateText(double bytesPerSecond)
+{
+    return bytesPerSecond >= 1000 ? QStringLiteral("%1 kB/s").arg(bytesPerSecond / 1000, 0, 'f', 1)
+                                  : QStringLiteral("%1 B/s").arg(qRound(bytesPerSecond));
+}
+
+// Printable characters as they are, others as \xNN: a version field may hold anything.
+QString shown(const QString &raw)
+{
+    QString out;
+    for (const QChar c : raw)
+        out += c.unicode() >= 0x20 && c.unicode() < 0x7F ? QString(c)
+                                                        : QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    return out;
+}
+
+}  // namespace
+
+PortTable::PortTable(QObject *parent) : QAbstractTableModel(parent)
+{
+    m_flush.setInterval(200);
+    m_flush.setSingleShot(true);
+    connect(&m_flush, &QTimer::timeout, this, &PortTable::flushChanges);
+}
+
+void PortTable::setPorts(const QList<DiscoveredPort> &ports)
+{
+    beginResetModel();
+    std::vector<Row> rows;
+    for (const DiscoveredPort &p : ports) {
+        Row r{p, false, nullptr};
+        const int old = row(p.name);
+        if (old >= 0) {
+            r.ticked = m_rows[size_t(old)].ticked;
+            r.job = std::exchange(m_rows[size_t(old)].job, nullptr);
+        } else {
+            r.job = new FlashJob(this);
+            connect(r.job, &FlashJob::changed, this, [this, job = r.job] {
+                m_dirty.insert(job);
+                if (!m_flush.isActive())
+                    m_flush.start();
+            });
+            connect(r.job, &FlashJob::finished, this, [this, job = r.job] {
+                for (size_t i = 0; i < m_rows.size(); ++i)
+                    if (m_rows[i].job == job)
+                        emit jobFinished(int(i));
+            });
+        }
+        rows.push_back(r);
+    }
+    for (Row &r : m_rows)
+        if (r.job) {
+            m_dirty.remove(r.job);
+            delete r.job;  // a port gone from the list; the window refreshes only while idle
+        }
+    m_rows = std::move(rows);
+    endResetModel();
+    emit ticksChanged();
+}
+
+int PortTable::row(const QString &name) const
+{
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        if (m_rows[i].port.name == name)
+            return int(i);
+    return -1;
+}
+
+void PortTable::setTicked(int row, bool on)
+{
+    if (m_rows[size_t(row)].ticked == on || m_rows[size_t(row)].job->running())
+        return;
+    m_rows[size_t(row)].ticked = on;
+    emit dataChanged(index(row, PortColumn), index(row, PortColumn), {Qt::CheckStateRole});
+    emit ticksChanged();
+}
+
+void PortTable::flushChanges()
+{
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        if (m_dirty.contains(m_rows[i].job))
+            emit dataChanged(index(int(i), 0), index(int(i), ColumnCount - 1));
+    m_dirty.clear();
+}
+
+int PortTable::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int PortTable::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant PortTable::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    static const char *const names[] = {"Port", "Stage", "Progress", "Indicator", "Outcome"};
+    return QString::fromLatin1(names[section]);
+}
+
+Qt::ItemFlags PortTable::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (index.column() == PortColumn && !m_rows[size_t(index.row())].job->running())
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+bool PortTable::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::CheckStateRole || index.column() != PortColumn || !(flags(index) & Qt::ItemIsUserCheckable))
+        return false;
+    setTicked(index.row(), value.value<Qt::CheckState>() == Qt::Checked);
+    return true;
+}
+
+QVariant PortTable::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    const Row &r = m_rows[size_t(index.row())];
+    const JobState &s = r.job->state();
+    const bool idle = s.phase == JobState::Phase::Idle;
+    switch (index.column()) {
+    case PortColumn:
+        if (role == Qt::DisplayRole)
+            return portText(r.port);
+        if (role == Qt::CheckStateRole)
+            return r.ticked ? Qt::Checked : Qt::Unchecked;
+        if (role == Qt::ToolTipRole) {
+            QStringList lines{r.port.device.isEmpty() ? QStringLiteral("The link names no device") : r.port.device};
+            if (!r.port.description.isEmpty())
+                lines << r.port.description;
+            if (!r.port.aliases.isEmpty())
+                lines << QStringLiteral("Also: ") + r.port.aliases.join(QStringLiteral(", "));
+            return lines.join(QLatin1Char('\n'));
+        }
+        break;
+    case StageColumn:
+        if (role == Qt::DisplayRole)
+            return s.phase == JobState::Phase::Stopping ? QStringLiteral("stopping") : s.stage;
+        break;
+    case ProgressColumn:
+        if (role == PercentRole)
+            return idle || s.total <= 0 ? -1 : int(s.sent * 100 / s.total);
+        if (role == Qt::DisplayRole && !idle && s.total > 0) {
+            QString text = QStringLiteral("%1 %").arg(s.sent * 100 / s.total);
+            if (s.rate > 0 && s.phase != JobState::Phase::Done)
+                text += QStringLiteral("  ") + rateText(s.rate);
+            if (s.retries > 0)
+                text += QStringLiteral("  (%1 retries)").arg(s.retries);
+            return text;
+        }
+        if (role == Qt::ToolTipRole && !idle)
+            return QStringLiteral("%1 of %2 bytes acknowledged").arg(s.sent).arg(s.total);
+        break;
+    case IndicatorColumn:
+        if (role == Qt::DisplayRole && !s.model.isEmpty())
+            return shown(s.model) + QLatin1Char(' ') + shown(s.version);
+        if (role == Qt::ToolTipRole && !s.chip.isEmpty())
+            return QStringLiteral("Flash: ") + shown(s.chip);
+        break;
+    case OutcomeColumn: {
+        const OutcomeKind kind = outcomeKind(s);
+        if (role == Qt::DisplayRole)
+            return s.phase == JobState::Phase::Done ? s.outcomeText : QString();
+        if (role == Qt::ToolTipRole && !s.errorOutput.isEmpty())
+            return s.errorOutput.trimmed();
+        if (role == Qt::BackgroundRole && kind != OutcomeKind::None)
+            return QBrush(kind == OutcomeKind::Ok        ? QColor(198, 239, 198)
+                          : kind == OutcomeKind::Warning ? QColor(255, 230, 170)
+                                                         : QColor(255, 199, 199));
+        if (role == Qt::ForegroundRole && kind != OutcomeKind::None)
+            return QBrush(kind == OutcomeKind::Ok ? QColor(0, 90, 0) : kind == OutcomeKind::Warning ? QColor(120, 70, 0) : QColor(150, 0, 0));
+        break;
+    }
+    default:
+        break;
+    }
+    return {};
+}

@@ -1,0 +1,329 @@
+#include "StationWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "PortTable.h"
+#include "app/core/ArchivoIni.h"
+#include "app/core/StartUp.h"
+#include "app/gui/frmBootLoader.h"
+
+namespace {
+
+// The progress column: a bar with the percentage and the rate on it.
+class ProgressDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const int percent = index.data(PortTable::PercentRole).toInt();
+        if (percent < 0) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionProgressBar bar;
+        bar.rect = option.rect.adjusted(2, 2, -2, -2);
+        bar.minimum = 0;
+        bar.maximum = 100;
+        bar.progress = percent;
+        bar.text = index.data().toString();
+        bar.textVisible = true;
+        bar.state = option.state | QStyle::State_Horizontal;
+        const QWidget *w = option.widget;
+        (w ? w->style() : QApplication::style())->drawControl(QStyle::CE_ProgressBar, &bar, painter, w);
+    }
+};
+
+QPushButton *button(const QString &text, QWidget *parent)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setAutoDefault(false);
+    return b;
+}
+
+}  // namespace
+
+StationWindow::StationWindow(const StationSettings &settings, QWidget *parent)
+    : QWidget(parent), m_settings(settings), m_ports(new PortTable(this))
+{
+    setWindowTitle(QStringLiteral("Torvex-II update station"));
+    setMinimumSize(720, 360);
+    resize(900, 480);
+    m_selection.ProgMode = progModeFromText(funReadIni(settings.configDir, QString::fromLatin1(IniFileName),
+                                                       QStringLiteral("MODE"), QStringLiteral("ModeProg")));
+
+    m_selectButton = button(QStringLiteral("Select File"), this);
+    m_selectButton->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
+    m_selectButton->setToolTip(QStringLiteral("Choose the firmware image (Alt+S)"));
+    m_file = new QLineEdit(this);
+    m_file->setReadOnly(true);
+    m_file->setToolTip(QStringLiteral("Program file"));
+    m_file->setFocusPolicy(Qt::ClickFocus);
+    m_version = new QLabel(QString::fromLatin1(NoValue), this);
+    m_size = new QLabel(QString::fromLatin1(NoValue), this);
+    m_lab = new QLabel(QStringLiteral("Lab. Version !!"), this);
+    m_lab->setStyleSheet(QStringLiteral("QLabel { background: rgb(255,0,0); color: rgb(255,255,0); font-weight: bold; padding: 1px 6px; }"));
+    m_lab->hide();
+    auto *image = new QHBoxLayout;
+    image->addWidget(m_selectButton);
+    image->addWidget(m_file, 1);
+    image->addWidget(new QLabel(QStringLiteral("Version:"), this));
+    image->addWidget(m_version);
+    image->addWidget(new QLabel(QStringLiteral("Size:"), this));
+    image->addWidget(m_size);
+    image->addWidget(m_lab);
+
+    m_table = new QTableView(this);
+    m_table->setModel(m_ports);
+    m_table->setItemDelegateForColumn(PortTable::ProgressColumn, new ProgressDelegate(m_table));
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setTabKeyNavigation(false);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setSectionResizeMode(PortTable::PortColumn, QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->setSectionResizeMode(PortTable::StageColumn, QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->setSectionResizeMode(PortTable::IndicatorColumn, QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->resizeSection(PortTable::ProgressColumn, 220);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->installEventFilter(this);
+    m_table->setToolTip(QStringLiteral("Space ticks or clears the current port"));
+
+    m_refreshButton = button(QStringLiteral("&Refresh ports"), this);
+    m_tickAllButton = button(QStringLiteral("Tick &all"), this);
+    m_updateButton = button(QStringLiteral("&Update ticked"), this);
+    m_rerunButton = button(QStringLiteral("Re-run &failed"), this);
+    m_stopButton = button(QStringLiteral("S&top"), this);
+    m_closeButton = button(QStringLiteral("&Close"), this);
+    auto *actions = new QHBoxLayout;
+    for (QPushButton *b : {m_refreshButton, m_tickAllButton, m_updateButton, m_rerunButton, m_stopButton})
+        actions->addWidget(b);
+    actions->addStretch(1);
+    actions->addWidget(m_closeButton);
+
+    m_summary = new QLabel(this);
+    m_log = new QLabel(QStringLiteral("Update log: ") + QDir::toNativeSeparators(settings.logFile), this);
+    m_log->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_log->setToolTip(QStringLiteral("One line per update: port, image, indicator, outcome"));
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(image);
+    layout->addWidget(m_table, 1);
+    layout->addLayout(actions);
+    layout->addWidget(m_summary);
+    layout->addWidget(m_log);
+
+    connect(m_selectButton, &QPushButton::clicked, this, [this] { cmdSelFile_Click(*this, m_selection); });
+    connect(m_refreshButton, &QPushButton::clicked, this, &StationWindow::refreshPorts);
+    connect(m_tickAllButton, &QPushButton::clicked, this, [this] {
+        bool all = true;
+        for (int r = 0; r < m_ports->rowCount(); ++r)
+            all &= m_ports->ticked(r);
+        for (int r = 0; r < m_ports->rowCount(); ++r)
+            m_ports->setTicked(r, !all);
+    });
+    connect(m_updateButton, &QPushButton::clicked, this, &StationWindow::updateTicked);
+    connect(m_rerunButton, &QPushButton::clicked, this, &StationWindow::rerunFailed);
+    connect(m_stopButton, &QPushButton::clicked, this, &StationWindow::stopAll);
+    connect(m_closeButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_ports, &PortTable::ticksChanged, this, &StationWindow::updateControls);
+    connect(m_ports, &PortTable::jobFinished, this, &StationWindow::onJobFinished);
+    connect(m_ports, &PortTable::dataChanged, this, &StationWindow::updateControls);
+
+    setTabOrder(m_selectButton, m_table);
+    refreshPorts();
+}
+
+void StationWindow::refreshPorts()
+{
+    if (busy())
+        return;
+    m_ports->setPorts(discoverPorts(m_settings.configDir));
+    updateControls();
+}
+
+SelectOutcome StationWindow::selectImage(const QString &path)
+{
+    m_selection.dialogFileName = path;
+    return checkAndShowImage(*this, m_selection, path);
+}
+
+bool StationWindow::busy() const
+{
+    for (int r = 0; r < m_ports->rowCount(); ++r)
+        if (m_ports->job(r).running())
+            return true;
+    return false;
+}
+
+void StationWindow::startRow(int row)
+{
+    FlashJob &job = m_ports->job(row);
+    const DiscoveredPort &port = m_ports->port(row);
+    if (job.running() || (port.number == 0 && port.device.isEmpty()))
+        return;
+    QStringList args{QStringLiteral("--json"), QStringLiteral("--log"), m_settings.logFile,
+                     QStringLiteral("--config"), m_settings.configDir};
+    // A comN link is resolved by the child at its open, like every front end does.
+    if (port.number > 0)
+        args << QStringLiteral("--port") << QString::number(port.number);
+    else
+        args << QStringLiteral("--device") << port.device;
+    args << fileText();
+    job.start(m_settings.flashProgram, args);
+}
+
+void StationWindow::updateTicked()
+{
+    if (!m_imageAccepted || m_closing)
+        return;
+    for (int r = 0; r < m_ports->rowCount(); ++r)
+        if (m_ports->ticked(r))
+            startRow(r);
+    updateControls();
+}
+
+void StationWindow::rerunFailed()
+{
+    if (!m_imageAccepted || m_closing)
+        return;
+    for (int r = 0; r < m_ports->rowCount(); ++r)
+        if (m_ports->job(r).failed()) {
+            m_ports->setTicked(r, true);
+            startRow(r);
+        }
+    updateControls();
+}
+
+void StationWindow::stopAll()
+{
+    for (int r = 0; r < m_ports->rowCount(); ++r)
+        m_ports->job(r).stop();
+    updateControls();
+}
+
+void StationWindow::onJobFinished()
+{
+    updateControls();
+    if (m_closing && !busy())
+        close();
+}
+
+void StationWindow::updateControls()
+{
+    int ticked = 0, running = 0, ok = 0, failed = 0;
+    for (int r = 0; r < m_ports->rowCount(); ++r) {
+        const FlashJob &job = m_ports->job(r);
+        ticked += m_ports->ticked(r);
+        running += job.running();
+        ok += !job.running() && job.state().phase == JobState::Phase::Done && job.state().exitCode == 0;
+        failed += !job.running() && job.failed();
+    }
+    const bool idle = running == 0;
+    m_selectButton->setEnabled(idle && !m_closing);
+    m_refreshButton->setEnabled(idle && !m_closing);
+    m_tickAllButton->setEnabled(idle && !m_closing && m_ports->rowCount() > 0);
+    m_updateButton->setEnabled(m_imageAccepted && !m_closing && ticked > 0);
+    m_rerunButton->setEnabled(m_imageAccepted && !m_closing && failed > 0);
+    m_stopButton->setEnabled(!idle);
+    QString text = m_ports->rowCount() == 0
+        ? QStringLiteral("No serial ports found.")
+        : QStringLiteral("%1 ports, %2 ticked").arg(m_ports->rowCount()).arg(ticked);
+    if (running)
+        text += QStringLiteral(", %1 updating").arg(running);
+    if (ok)
+        text += QStringLiteral(", %1 updated").arg(ok);
+    if (failed)
+        text += QStringLiteral(", %1 failed").arg(failed);
+    if (m_closing)
+        text += QStringLiteral(": stopping the updates, the window closes when they have ended");
+    m_summary->setText(text);
+}
+
+void StationWindow::closeEvent(QCloseEvent *event)
+{
+    if (!busy()) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (m_closing)
+        return;
+    int running = 0;
+    for (int r = 0; r < m_ports->rowCount(); ++r)
+        running += m_ports->job(r).running();
+    QMessageBox ask(QMessageBox::Warning, QString::fromLatin1(AppTitle),
+                    QStringLiteral("%1 updates are running. Stop them and close?\n\nA stopped indicator stays "
+                                   "in its boot loader and needs a new update.").arg(running),
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    ask.button(QMessageBox::Ok)->setText(QStringLiteral("Stop and close"));
+    ask.setDefaultButton(QMessageBox::Cancel);
+    if (ask.exec() != QMessageBox::Ok || !busy()) {
+        if (!busy())
+            close();
+        return;
+    }
+    m_closing = true;
+    stopAll();
+}
+
+bool StationWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Space ticks the current row whichever column holds the focus.
+    if (watched == m_table && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Space) {
+        const QModelIndex current = m_table->currentIndex();
+        if (current.isValid())
+            m_ports->setTicked(current.row(), !m_ports->ticked(current.row()));
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+std::optional<QString> StationWindow::chooseFile(const FileDialogRequest &request)
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    dialog.setNameFilter(frmBootLoader::qtNameFilter(request.filter));
+    if (!request.directory.isEmpty())
+        dialog.setDirectory(request.directory);
+    dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+void StationWindow::showMessage(const QString &text, BoxIcon icon)
+{
+    QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
+                    QString::fromLatin1(AppTitle), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+QString StationWindow::fileText() const { return m_file->text(); }
+void StationWindow::setFileText(const QString &path) { m_file->setText(path); }
+QString StationWindow::fileSizeText() const { return m_size->text(); }
+void StationWindow::setFileSizeText(const QString &text) { m_size->setText(text); }
+void StationWindow::setFileVersionText(const QString &text) { m_version->setText(text); }
+void StationWindow::setLabVisible(bool visible) { m_lab->setVisible(visible); }
+
+void StationWindow::setProgramEnabled(bool enabled)
+{
+    m_imageAccepted = enabled;
+    updateControls();
+}

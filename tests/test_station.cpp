@@ -1,0 +1,202 @@
+// torvex-station with its torvex-flash children against simulated indicators,
+// and the JSON event stream those children speak.
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QProcess>
+#include <QtTest>
+#include <csignal>
+
+#include "PortTable.h"
+#include "StationWindow.h"
+#include "support/SimRig.h"
+
+namespace {
+
+QList<QJsonObject> jsonLines(const QByteArray &text)
+{
+    QList<QJsonObject> out;
+    for (const QByteArray &line : text.split('\n'))
+        if (!line.isEmpty())
+            out << QJsonDocument::fromJson(line).object();  // an invalid line gives an empty object
+    return out;
+}
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// A station whose links com1, com2, ... lead to one simulated indicator each.
+struct Rack {
+    QTemporaryDir dir;
+    std::vector<std::unique_ptr<SimRig>> rigs;
+    std::unique_ptr<StationWindow> station;
+    QByteArray image = makeImage(3000);
+
+    explicit Rack(const QList<torvexsim::Options> &indicators)
+    {
+        for (int i = 0; i < indicators.size(); ++i) {
+            rigs.push_back(std::make_unique<SimRig>());
+            rigs.back()->start(indicators[i], i + 1);
+            QFile::link(QString::fromStdString(rigs.back()->sim->slavePath()), dir.filePath(QStringLiteral("com%1").arg(i + 1)));
+        }
+        station = std::make_unique<StationWindow>(
+            StationSettings{dir.path(), QStringLiteral(TORVEX_FLASH_BIN), dir.filePath(QStringLiteral("updates.log"))});
+        station->show();
+        station->selectImage(rigs.front()->writeFile(QStringLiteral("fw.bin"), image));
+        for (int i = 0; i < indicators.size(); ++i)
+            station->ports().setTicked(row(i), true);
+    }
+    int row(int i) const { return station->ports().row(QStringLiteral("com%1").arg(i + 1)); }
+    const JobState &state(int i) const { return station->ports().job(row(i)).state(); }
+    QList<QJsonObject> log() const
+    {
+        QFile f(dir.filePath(QStringLiteral("updates.log")));
+        return f.open(QIODevice::ReadOnly) ? jsonLines(f.readAll()) : QList<QJsonObject>();
+    }
+};
+
+}  // namespace
+
+class TestStation : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Four indicators, the third refusing a block three times; then the failed one again.
+    void updatesSideBySide()
+    {
+        Rack rack({{}, {}, indicator({"block3:refuse=3"}), {}});
+        QCOMPARE(rack.station->ports().rowCount() >= 4, true);
+        rack.station->updateTicked();
+        QTRY_VERIFY_WITH_TIMEOUT(!rack.station->busy(), 60000);
+        const int codes[] = {0, 0, 6, 0};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(rack.state(i).exitCode, codes[i]);
+            QCOMPARE(rack.state(i).outcomeText, codes[i] ? "Error al escribir en flash" : "Program update Ok.");
+            QCOMPARE(rack.state(i).model + rack.state(i).version, QStringLiteral("KD7V1.10.00"));
+            QCOMPARE(rack.rigs[size_t(i)]->flash(rack.image.size()) == rack.image, codes[i] == 0);
+        }
+        QCOMPARE(outcomeKind(rack.state(2)), OutcomeKind::Failed);
+
+        rack.station->rerunFailed();
+        QTRY_VERIFY_WITH_TIMEOUT(!rack.station->busy(), 60000);
+        QCOMPARE(rack.state(2).exitCode, 0);
+        QCOMPARE(rack.rigs[2]->flash(rack.image.size()), rack.image);
+        QCOMPARE(rack.state(0).exitCode, 0);  // the others were left alone
+
+        // One line per update, each naming its port, image and indicator.
+        const QList<QJsonObject> log = rack.log();
+        QCOMPARE(log.size(), 5);
+        QMap<QString, QList<int>> exits;
+        for (const QJsonObject &e : log) {
+            exits[e["port"].toString()] << e["exit"].toInt();
+            QCOMPARE(e["sha256"].toString(), sha256(rack.image));
+            QCOMPARE(e["indicator"]["version"].toString(), QStringLiteral("V1.10.00"));
+            QVERIFY(!e["started"].toString().isEmpty() && !e["host"].toString().isEmpty());
+        }
+        QCOMPARE(exits["com3"], (QList<int>{6, 0}));
+        QCOMPARE(exits["com1"] + exits["com2"] + exits["com4"], (QList<int>{0, 0, 0}));
+    }
+
+    // Closing while the indicators erase: asked first, then every child stops cleanly.
+    void closeMidUpdate()
+    {
+        torvexsim::Options slowErase;
+        slowErase.eraseTime = std::chrono::milliseconds(60000);
+        Rack rack({slowErase, slowErase});
+        rack.station->updateTicked();
+        QTRY_VERIFY_WITH_TIMEOUT(rack.state(0).stage == "erase" && rack.state(1).stage == "erase", 20000);
+        const qint64 pids[] = {rack.station->ports().job(rack.row(0)).processId(),
+                               rack.station->ports().job(rack.row(1)).processId()};
+
+        QString asked;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            asked = box->text();
+            box->button(QMessageBox::Ok)->click();
+        });
+        QVERIFY(!rack.station->close());  // the window waits for its children
+        QVERIFY(asked.startsWith("2 updates are running."));
+        QTRY_VERIFY_WITH_TIMEOUT(!rack.station->isVisible(), 10000);
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(rack.state(i).exitCode, 128 + SIGTERM);
+            QCOMPARE(::kill(pid_t(pids[i]), 0), -1);  // ended and reaped
+        }
+        const QList<QJsonObject> log = rack.log();
+        QCOMPARE(log.size(), 2);
+        for (const QJsonObject &e : log)
+            QCOMPARE(e["outcome"].toString(), QStringLiteral("interrupted"));
+    }
+
+    // torvex-flash --json: one object per line, in the order the update goes.
+    void jsonStream_data()
+    {
+        QTest::addColumn<QStringList>("behaviour");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QString>("message");  // "icon:text" of the box, if any
+        QTest::addColumn<QString>("lastStatus");
+        QTest::newRow("one refusal") << QStringList{"block1:refuse=1"} << 0 << QString() << "Reseting indicator.";
+        QTest::newRow("erase refused") << QStringList{"erase=nak"} << 5 << "error:Fail erasing the flash"
+                                       << "Erasing flash ... Fail !";
+        QTest::newRow("block failed") << QStringList{"block2:refuse=3"} << 6 << "none:Error al escribir en flash"
+                                      << "Write Fail!!.";
+    }
+    void jsonStream()
+    {
+        QFETCH(QStringList, behaviour);
+        QFETCH(int, exit);
+        QFETCH(QString, message);
+        QFETCH(QString, lastStatus);
+        SimRig rig;
+        QVERIFY(rig.start(indicator(behaviour)));
+        const QByteArray image = makeImage(1100);
+        QProcess flash;
+        flash.start(QStringLiteral(TORVEX_FLASH_BIN), {"--json", "-c", rig.exeDir(), rig.writeFile("fw.bin", image)});
+        QVERIFY(flash.waitForFinished(60000));
+        QCOMPARE(flash.exitCode(), exit);
+
+        const QList<QJsonObject> events = jsonLines(flash.readAllStandardOutput());
+        QVERIFY(events.size() > 3);
+        QCOMPARE(events.first()["event"].toString(), QStringLiteral("start"));
+        QCOMPARE(events.first()["sha256"].toString(), sha256(image));
+        QCOMPARE(events.first()["size"].toInt(), 1100);
+        QStringList stages, boxes, status;
+        qint64 sent = 0;
+        double t = 0;
+        for (const QJsonObject &e : events) {
+            QVERIFY2(e["t"].toDouble(-1) >= t, "events in time order");
+            t = e["t"].toDouble();
+            const QString kind = e["event"].toString();
+            if (kind == "stage")
+                stages << e["stage"].toString();
+            else if (kind == "message")
+                boxes << e["icon"].toString() + ':' + e["text"].toString();
+            else if (kind == "status")
+                status << e["text"].toString();
+            else if (kind == "progress") {
+                QVERIFY(e["sent"].toInteger() > sent && e["total"].toInt() == 1100);
+                sent = e["sent"].toInteger();
+            } else
+                QVERIFY2(QStringList({"start", "indicator", "end"}).contains(kind), qPrintable(kind));
+        }
+        const QStringList order{"wake-up", "identify", "erase", "write mode", "write", "end of write", "reset"};
+        QCOMPARE(stages, order.mid(0, stages.size()));
+        QCOMPARE(boxes, message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(status.first(), QStringLiteral("Connection with indicator Ok. Flash:M29W160EB"));
+        QCOMPARE(status.last().replace(QRegularExpression("\\.+ Fail"), "... Fail"), lastStatus);
+        const QJsonObject end = events.last();
+        QCOMPARE(end["event"].toString(), QStringLiteral("end"));
+        QCOMPARE(end["exit"].toInt(), exit);
+        QCOMPARE(end["retries"].toInt(), exit == 0 ? 1 : exit == 6 ? 2 : 0);
+        QCOMPARE(end["sent"].toInteger(), sent);
+    }
+};
+
+QTEST_MAIN(TestStation)
+#include "test_station.moc"
