@@ -79,3 +79,6 @@ done
 echo "| bytes each | single (s) | slowest of 8 (s) | slower by | exit codes |"
 echo "|---:|---:|---:|---:|---|"
 echo "| $parallel_size | $single | $slowest | $(calc 1 "100 * ($slowest - $single) / $single") % | $codes |"
+
+# The station: eight updates from one window, each its own torvex-flash and torvex-sim.
+"$b/bench/torvex-station-bench" $quick
