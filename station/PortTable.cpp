@@ -162,7 +162,7 @@ QVariant PortTable::data(const QModelIndex &index, int role) const
             return idle || s.total <= 0 ? -1 : int(s.sent * 100 / s.total);
         if (role == Qt::DisplayRole && !idle && s.total > 0) {
             QString text = QStringLiteral("%1 %").arg(s.sent * 100 / s.total);
-            if (s.rate > 0 && s.phase != JobState::Phase::Done)
+            if (s.rate > 0)
                 text += QStringLiteral("  ") + rateText(s.rate);
             if (s.retries > 0)
                 text += QStringLiteral("  (%1 retries)").arg(s.retries);
