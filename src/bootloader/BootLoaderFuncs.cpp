@@ -44,8 +44,9 @@ void funResyncLink(Link &link)
     funSendBlock(link, {}, 0, 0, ResyncTimeMs);
     link.ensureOpen();
     writeRepeated(link, QByteArrayLiteral("\r"), 20);
-    // A late answer to the empty frame must not be read as the next reply.
-    link.settle();
+    // Neither a late answer to the empty frame nor stray bytes from before
+    // (an update that was cut short) may be read as the next reply.
+    link.settle(ResyncQuietMs);
     link.com1.close();
 }
 

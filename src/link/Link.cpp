@@ -55,7 +55,9 @@ void Link::yieldEvents()
 
 void Link::waitWhileWaiting()
 {
-    while (LinkTag == LinkState::Wait && !m_stopRequested)
+    // A stop waits for the reply to the frame already sent: left on the line,
+    // it would be taken for a reply by whatever opens the port next.
+    while (LinkTag == LinkState::Wait)
         yieldEvents();
 }
 
@@ -64,9 +66,9 @@ void Link::expectLateReply(int timeLimitMs)
     m_lateWindowMs = qMax(m_lateWindowMs, timeLimitMs);
 }
 
-void Link::settle()
+void Link::settle(int minimumQuietMs)
 {
-    const int quietMs = m_lateWindowMs;
+    const int quietMs = qMax(m_lateWindowMs, minimumQuietMs);
     m_lateWindowMs = 0;
     if (quietMs <= 0 || m_stopRequested)
         return;

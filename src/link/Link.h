@@ -54,14 +54,16 @@ public:
     // An exchange that ends without its reply notes its limit here; settle()
     // then keeps the port open and drops whatever arrives until the line has
     // been quiet that long (a babbling line is given up on after four times
-    // that). Retries of the same frame may go out before it.
+    // that). Retries of the same frame may go out before it. A minimum quiet
+    // time makes it drain the line even when no reply is known to be late.
     void expectLateReply(int timeLimitMs);
     bool lateReplyPossible() const { return m_lateWindowMs > 0; }
     void forgetLateReply() { m_lateWindowMs = 0; }
-    void settle();
+    void settle(int minimumQuietMs = 0);
 
-    // A stop request (a signal, the program ending) ends every wait at once;
-    // the update starts no further frame after it.
+    // A stop request (a signal, the program ending): the reply to a frame
+    // already sent is still awaited, the erase and settling are cut short,
+    // and the update starts no further frame.
     void requestStop() { m_stopRequested = true; }
     bool stopRequested() const { return m_stopRequested; }
     void clearStop() { m_stopRequested = false; }
