@@ -44,14 +44,25 @@ private slots:
                                  QStringLiteral("block%1:delay=%2*1").arg(k).arg(50 + rng.bounded(600)),
                                  QStringLiteral("block%1:bad-checksum*2").arg(k), QStringLiteral("I:refuse*1"),
                                  QStringLiteral("W:silence*1"), QStringLiteral("end:refuse*%1").arg(1 + rng.bounded(3)),
-                                 QStringLiteral("S:refuse*1")}[rng.bounded(9)];
+                                 QStringLiteral("S:refuse*1"),
+                                 // Late replies straddling the time limits.
+                                 QStringLiteral("block%1:delay=%2*1").arg(k).arg(500 + rng.bounded(3500)),
+                                 QStringLiteral("%1:delay=%2*1").arg(QStringList{"I", "W", "end", "S"}[rng.bounded(4)])
+                                     .arg(100 + rng.bounded(500))}[rng.bounded(11)];
         }
+        // A late reply followed by trouble with the last block: the case where
+        // replies shifted by one would hide the loss.
+        if (rng.bounded(3) == 0)
+            rules << QStringLiteral("block%1:delay=%2*1").arg(rng.bounded(blocks)).arg(1900 + rng.bounded(400))
+                  << QStringLiteral("block%1:%2").arg(blocks - 1).arg(
+                         QStringList{"silence*1", "refuse=3", "lose*1", "refuse=1"}[rng.bounded(4)]);
         if (rng.bounded(8) == 0)
             rules << QStringLiteral("hang-up=%1").arg(rng.bounded(blocks));
         torvexsim::Options options = indicator(rules);
         const double rates[] = {0.0, 0.0, 0.0003, 0.001};
         options.noiseFromHost = {rates[rng.bounded(4)], seed * 2 + 1};
         options.noiseToHost = {rates[rng.bounded(4)], seed * 2 + 2};
+        options.programTime = std::chrono::milliseconds(5 + rng.bounded(20));
 
         SimRig rig;
         QVERIFY(rig.start(options));
