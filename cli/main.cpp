@@ -65,8 +65,9 @@ int parseArguments(const QStringList &arguments, Options &opts)
     const QCommandLineOption help = p.addHelpOption();
     const QCommandLineOption version = p.addVersionOption();
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
-        QStringLiteral("Port number N (1..255): link comN in the configuration directory, "
-                       "else /dev/ttyS<N-1> (COMN on Windows)."), QStringLiteral("N"));
+        QStringLiteral("Port number N (1..255): link comN in the configuration directory or "
+                       "beside the configuration file's real location, else /dev/ttyS<N-1> "
+                       "(COMN on Windows)."), QStringLiteral("N"));
     const QCommandLineOption device({QStringLiteral("d"), QStringLiteral("device")},
         QStringLiteral("Serial device to use, by path."), QStringLiteral("PATH"));
     const QCommandLineOption config({QStringLiteral("c"), QStringLiteral("config")},

@@ -4,6 +4,9 @@
 // ctest entries of their own (ctest: 4 slow shards).
 
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QtTest>
@@ -107,10 +110,19 @@ private slots:
         const QString target = QFileInfo(QDir(second.exeDir()).filePath(QStringLiteral("com3"))).symLinkTarget();
         QVERIFY(QFile::remove(link) && QFile::link(target, link));
 
-        const QByteArray image = makeImage(1300);
+        const QByteArray image = makeImage(1300, "<b>V1.00");
         const QString path = first.writeFile(QStringLiteral("fw.bin"), image);
         window.selection.dialogFileName = path;
         QCOMPARE(checkAndShowImage(window, window.selection, path), SelectOutcome::Accepted);
+        // The version is shown as its eight characters, never as markup.
+        QLabel plain(window.lblFileVersion->text());
+        plain.setTextFormat(Qt::PlainText);
+        plain.setFont(window.lblFileVersion->font());
+        plain.setGeometry(window.lblFileVersion->geometry());
+        plain.setPalette(window.lblFileVersion->palette());
+        plain.setAlignment(window.lblFileVersion->alignment());
+        const auto pixels = [](QWidget *w) { return w->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+        QCOMPARE(pixels(window.lblFileVersion), pixels(&plain));
         window.cmdProgram->click();
         first.sim->stop();
         second.sim->stop();
@@ -133,10 +145,14 @@ private slots:
         const QString path = rig.writeFile(QStringLiteral("fw.bin"), makeImage(30000));
         window.selection.dialogFileName = path;
         QCOMPARE(checkAndShowImage(window, window.selection, path), SelectOutcome::Accepted);
+        const Qt::CursorShape textCursor = window.txt1->viewport()->cursor().shape();
+        QList<Qt::CursorShape> busy;
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
             if (window.statusText().contains(QStringLiteral("(98"))) {
                 poll.stop();
+                busy = {window.cursor().shape(), window.txt1->viewport()->cursor().shape(),
+                        window.txtFile->cursor().shape()};
                 ::raise(SIGTERM);
             }
         });
@@ -146,6 +162,8 @@ private slots:
         QVERIFY(!window.link.com1.isOpen());
         QVERIFY(!lockFileLeftFor(window.link.com1.deviceName()));
         QVERIFY(!window.statusText().contains(QStringLiteral("Program update Ok.")));
+        QCOMPARE(busy, QList<Qt::CursorShape>(3, Qt::WaitCursor));
+        QCOMPARE(window.txt1->viewport()->cursor().shape(), textCursor);
         QTest::qWait(300);
         QCOMPARE(rig.received().size(), received);
         QVERIFY(received < 30000);

@@ -1,6 +1,7 @@
 #include "link/CommPort.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 CommPort::CommPort(QObject *parent) : QObject(parent)
 {
@@ -20,6 +21,7 @@ bool CommPort::setCommPort(int number)
     if (m_port.isOpen())
         return false;
     m_number = number;
+    m_named.clear();
     m_device = portDeviceName(number, m_linkDir);
     return !m_device.isEmpty();
 }
@@ -29,6 +31,7 @@ bool CommPort::setDevice(const QString &devicePath)
     if (m_port.isOpen() || devicePath.isEmpty())
         return false;
     m_number = 0;
+    m_named = devicePath;
     m_device = devicePath;
     return true;
 }
@@ -80,8 +83,14 @@ bool CommPort::open()
         return true;
     // A comN link may be re-pointed at any time (a re-plugged adapter, another
     // indicator on the bench): the device it names now is the one to open.
-    if (m_number > 0)
+    if (m_number > 0) {
         m_device = portDeviceName(m_number, m_linkDir);
+    } else if (!m_named.isEmpty()) {
+        // A device named through a link (/dev/serial/by-id/...) is opened by
+        // its present real path, so the lock file is the device's own.
+        const QString real = QFileInfo(m_named).canonicalFilePath();
+        m_device = real.isEmpty() ? m_named : real;
+    }
     if (m_device.isEmpty()) {
         m_lastError = QSerialPort::DeviceNotFoundError;
         m_lastErrorString = QStringLiteral("no serial device for port %1").arg(m_number);

@@ -64,7 +64,8 @@ private:
 
     QSerialPort m_port;
     QString m_linkDir;
-    QString m_device;
+    QString m_named;   // the path setDevice was given
+    QString m_device;  // what the last open used, or will use
     int m_number = 0;
     int m_inputLen = 0;
     int m_rThreshold = 1;
