@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -19,7 +18,7 @@
 #include "PortTable.h"
 #include "app/core/ArchivoIni.h"
 #include "app/core/StartUp.h"
-#include "app/gui/frmBootLoader.h"
+#include "app/gui/Dialogs.h"
 
 namespace {
 
@@ -295,24 +294,12 @@ bool StationWindow::eventFilter(QObject *watched, QEvent *event)
 
 std::optional<QString> StationWindow::chooseFile(const FileDialogRequest &request)
 {
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setDefaultSuffix(request.defaultSuffix);
-    dialog.setNameFilter(frmBootLoader::qtNameFilter(request.filter));
-    if (!request.directory.isEmpty())
-        dialog.setDirectory(request.directory);
-    dialog.selectFile(request.fileName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog.selectedFiles().constFirst();
+    return askForImage(this, request);
 }
 
 void StationWindow::showMessage(const QString &text, BoxIcon icon)
 {
-    QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
-                    QString::fromLatin1(AppTitle), text, QMessageBox::Ok, this);
-    box.exec();
+    showBox(this, text, icon);
 }
 
 QString StationWindow::fileText() const { return m_file->text(); }

@@ -11,6 +11,7 @@
 #include <QPushButton>
 
 #include "app/core/StartUp.h"
+#include "app/gui/Dialogs.h"
 #include "app/core/StopSignals.h"
 #include "bootloader/Update.h"
 
@@ -175,35 +176,14 @@ void frmBootLoader::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-QString frmBootLoader::qtNameFilter(const QString &filter)
-{
-    QStringList out;
-    const QStringList parts = filter.split(QLatin1Char('|'));
-    for (int i = 0; i + 1 < parts.size(); i += 2)
-        out << parts[i];
-    return out.join(QStringLiteral(";;"));
-}
-
 std::optional<QString> frmBootLoader::chooseFile(const FileDialogRequest &request)
 {
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setDefaultSuffix(request.defaultSuffix);
-    dialog.setNameFilter(qtNameFilter(request.filter));
-    if (!request.directory.isEmpty())
-        dialog.setDirectory(request.directory);
-    dialog.selectFile(request.fileName);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog.selectedFiles().constFirst();
+    return askForImage(this, request);
 }
 
 void frmBootLoader::showMessage(const QString &text, BoxIcon icon)
 {
-    QMessageBox box(icon == BoxIcon::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
-                    QString::fromLatin1(AppTitle), text, QMessageBox::Ok, this);
-    box.exec();
+    showBox(this, text, icon);
 }
 
 QString frmBootLoader::fileText() const { return txtFile->text(); }

@@ -64,8 +64,6 @@ public:
     void DisableButtons() override;
     void EnableButtons() override;
 
-    // The name filter Qt's dialog takes for a "description|pattern" filter.
-    static QString qtNameFilter(const QString &filter);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
