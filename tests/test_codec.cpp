@@ -34,62 +34,25 @@ private slots:
         QCOMPARE(funNibblesToHex(hex("f9ff")), hex("0006"));                // in 8 bits
     }
 
-    void addChecksum_data()
+    void frames()
     {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("empty") << QByteArray() << QByteArray("00");
-        QTest::newRow("A: 0x41 + 1") << QByteArray("A") << QByteArray("A42");
-        QTest::newRow("0xFF + 1 wraps") << hex("ff") << hex("ff") + "00";
-        QTest::newRow("0xFE + 1: both nibbles above '9'") << hex("fe") << hex("fe") + "??";
-    }
-    void addChecksum()
-    {
-        QFETCH(QByteArray, text);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(funAddChecksum(text), expected);
-    }
-
-    void commandFrame_data()
-    {
-        QTest::addColumn<char>("letter");
-        QTest::addColumn<int>("v32");
-        QTest::addColumn<int>("v16");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("I") << 'I' << 0 << 0 << hex("02493030303030303030" "0000" "3d37" "0d");
-        QTest::newRow("E guard") << 'E' << int(GuardValue) << 0 << hex("0245313d343b303c3632" "0000" "3034" "0d");
-        QTest::newRow("S guard") << 'S' << int(GuardValue) << 0 << hex("0253313d343b303c3632" "0000" "3132" "0d");
-        QTest::newRow("v16 300 in the sum") << 'A' << 0 << 300 << hex("02413030303030303030" "012c" "3f3c" "0d");
-    }
-    void commandFrame()
-    {
-        QFETCH(char, letter);
-        QFETCH(int, v32);
-        QFETCH(int, v16);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(*proto::commandFrame(letter, v32, v16), expected);
-    }
-
-    void dataFrame_data()
-    {
-        QTest::addColumn<int>("sequence");
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("empty") << 0 << QByteArray() << hex("0241000000" "00480d");
-        QTest::newRow("three bytes") << 1 << hex("102030") << hex("0241000301" "102030" "00af0d");
+        QCOMPARE(funAddChecksum(QByteArray()), QByteArray("00"));
+        QCOMPARE(funAddChecksum("A"), QByteArray("A42"));                 // 0x41 + 1
+        QCOMPARE(funAddChecksum(hex("ff")), hex("ff") + "00");            // wraps
+        QCOMPARE(funAddChecksum(hex("fe")), hex("fe") + "??");            // both nibbles above '9'
+        QCOMPARE(*commandFrame('I', 0, 0), hex("02493030303030303030" "0000" "3d37" "0d"));
+        QCOMPARE(*commandFrame('E', GuardValue, 0), hex("0245313d343b303c3632" "0000" "3034" "0d"));
+        QCOMPARE(*commandFrame('S', GuardValue, 0), hex("0253313d343b303c3632" "0000" "3132" "0d"));
+        QCOMPARE(*commandFrame('A', 0, 300), hex("02413030303030303030" "012c" "3f3c" "0d"));
+        const auto block = [](const QByteArray &data, std::uint8_t seq) {
+            const auto h = blockHeader(int(data.size()), seq);
+            return *h + data + blockTrailer(*h, reinterpret_cast<const std::uint8_t *>(data.constData()), int(data.size()));
+        };
+        QCOMPARE(block({}, 0), hex("0241000000" "00480d"));
+        QCOMPARE(block(hex("102030"), 1), hex("0241000301" "102030" "00af0d"));
+        QCOMPARE(block(hex("80"), 255), hex("02410001ff" "80" "01c90d"));
         // 25265 = 0x62B1: the high byte is lost if the sum is kept in 8 bits.
-        QTest::newRow("full block of FF") << 7 << QByteArray(MaxBlockLength, char(0xFF))
-            << hex("0241006207") + QByteArray(98, char(0xFF)) + hex("62b10d");
-        QTest::newRow("sequence 255") << 255 << hex("80") << hex("02410001ff" "80" "01c90d");
-    }
-    void dataFrame()
-    {
-        QFETCH(int, sequence);
-        QFETCH(QByteArray, data);
-        QFETCH(QByteArray, frame);
-        const auto h = blockHeader(int(data.size()), std::uint8_t(sequence));
-        const auto *raw = reinterpret_cast<const std::uint8_t *>(data.constData());
-        QCOMPARE(*h + data + blockTrailer(*h, raw, int(data.size())), frame);
+        QCOMPARE(block(QByteArray(98, char(0xFF)), 7), hex("0241006207") + QByteArray(98, char(0xFF)) + hex("62b10d"));
     }
 
     void checkReply_data()

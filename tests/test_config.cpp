@@ -18,55 +18,23 @@ private slots:
                  QStringLiteral("abc") + QChar(3) + u'\t');
     }
 
-    void leadingNumber_data()
+    void numbers()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("expected");
-        QTest::newRow("letters") << "abc" << 0.0;
-        QTest::newRow("blanks around, letters after") << " 3abc" << 3.0;
-        QTest::newRow("tab and LF between digits") << "\t1\t2\n3" << 123.0;
-        QTest::newRow("CR stops") << "1\r2" << 1.0;
-        QTest::newRow("blank after sign") << " - 5" << -5.0;
-        QTest::newRow("two signs") << "+-3" << 0.0;
-        QTest::newRow("second point stops") << "1.2.3" << 1.2;
-        QTest::newRow("leading point") << "-.5" << -0.5;
-        QTest::newRow("no exponent, no hex") << "1e3" << 1.0;
-        QTest::newRow("no &H") << "&H10" << 0.0;
-        QTest::newRow("comma is no point") << "1,5" << 1.0;
-        QTest::newRow("huge") << QString(400, u'9') << qInf();
-    }
-    void leadingNumber()
-    {
-        QFETCH(QString, text);
-        QFETCH(double, expected);
         const QLocale saved;
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));  // must not matter
-        const double got = readLeadingNumber(text);
+        for (const auto &[text, value] : {std::pair{"abc", 0.0}, {" 3abc", 3.0}, {"\t1\t2\n3", 123.0}, {"1\r2", 1.0},
+                                          {" - 5", -5.0}, {"+-3", 0.0}, {"1.2.3", 1.2}, {"-.5", -0.5}, {"1e3", 1.0},
+                                          {"&H10", 0.0}, {"1,5", 1.0}})
+            QVERIFY2(readLeadingNumber(QString::fromLatin1(text)) == value, text);
         QLocale::setDefault(saved);
-        QCOMPARE(got, expected);
-    }
-
-    void portNumber_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("expected");  // -1: refused
-        QTest::newRow("half down to even") << "2.5" << 2;
-        QTest::newRow("half up to even") << "3.5" << 4;
-        QTest::newRow("255.4") << "255.4" << 255;
-        QTest::newRow("255.5 rounds to 256") << "255.5" << -1;
-        QTest::newRow("256") << "256" << -1;
-        QTest::newRow("-0.5 to even zero") << "-0.5" << 0;
-        QTest::newRow("-0.6") << "-0.6" << -1;
-        QTest::newRow("letters read as 0") << "COM3" << 0;
-        QTest::newRow("CR inside dropped") << "1\r2" << 12;
-        QTest::newRow("overflow") << QString(400, u'9') << -1;
-    }
-    void portNumber()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, expected);
-        const auto got = portNumberFromText(text);
-        QCOMPARE(got ? int(*got) : -1, expected);
+        QCOMPARE(readLeadingNumber(QString(400, u'9')), qInf());
+        // Port numbers round half to even; -1 for refused.
+        for (const auto &[text, port] : {std::pair{"2.5", 2}, {"3.5", 4}, {"255.4", 255}, {"255.5", -1}, {"256", -1},
+                                         {"-0.5", 0}, {"-0.6", -1}, {"COM3", 0}, {"1\r2", 12}}) {
+            const auto got = portNumberFromText(QString::fromLatin1(text));
+            QVERIFY2((got ? int(*got) : -1) == port, text);
+        }
+        QVERIFY(!portNumberFromText(QString(400, u'9')));
     }
 
     void progMode()

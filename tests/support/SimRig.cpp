@@ -56,11 +56,6 @@ QString SimRig::writeFile(const QString &name, const QByteArray &content)
     return path;
 }
 
-bool SimRig::startUp(Link &link)
-{
-    return runStartUp(link, exeDir()).ok;
-}
-
 QByteArray SimRig::flash(qsizetype n) const
 {
     const auto f = sim->flash();

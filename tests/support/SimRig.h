@@ -8,8 +8,7 @@
 #include <memory>
 
 #include "Simulator.h"
-
-class Link;
+#include "app/core/StartUp.h"
 
 // The simulator told how to behave: fault rules as torvex-sim takes them
 // ("block3:delay=2050*1", "I:silence"), and "erase=nak|silent|bad-checksum|
@@ -26,7 +25,7 @@ struct SimRig {
     QString exeDir() const { return dir.path(); }
     QString writeFile(const QString &name, const QByteArray &content);
     // Link set up the way the program's start-up does it.
-    bool startUp(Link &link);
+    bool startUp(Link &link) { return runStartUp(link, exeDir()).ok; }
 
     QByteArray flash(qsizetype n) const;
     QByteArray received() const;
