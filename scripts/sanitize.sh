@@ -11,4 +11,4 @@ bash scripts/setup.sh "$build" -DTORVEX_SANITIZE=ON
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:strict_init_order=1:check_initialization_order=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir "$build" --output-on-failure -j6 "$@"
+ctest --test-dir "$build" --output-on-failure -j12 "$@"

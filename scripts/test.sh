@@ -6,5 +6,5 @@ build=${1:-build}
 shift || true
 bash scripts/setup.sh "$build" "$@"
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir "$build" --output-on-failure -j6
+ctest --test-dir "$build" --output-on-failure -j12
 bash scripts/package.sh

@@ -3,7 +3,7 @@
 // TORVEX_CAMPAIGN_RUNS and TORVEX_CAMPAIGN_SEED make a longer campaign
 // (scripts/campaign.sh). Every run waits out time limits: they run in the
 // slow shards.
-// ctest: 3 slow shards
+// ctest: 6 slow shards
 
 #include <QRandomGenerator>
 #include <QtTest>
