@@ -22,6 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(!std::isnan(readLeadingNumber(text)));
     if (const auto port = portNumberFromText(text))
         FUZZ_CHECK(*port <= 255);
-    FUZZ_CHECK(!progModeFromText(text) || readLeadingNumber(text) == 1.0);
+    FUZZ_CHECK(!progModeFromText(text) || readLeadingNumber(funCleanText(text)) == 1.0);
     return 0;
 }
