@@ -160,24 +160,6 @@ private slots:
         QCOMPARE(r.outcome, UpdateOutcome::NoConnection);
         QCOMPARE(exitCodeFor(r), ExitPortUnusable);
     }
-
-    // A rack: one process per indicator, all at once.
-    void parallel()
-    {
-        SimRig rigs[2];
-        const QByteArray images[2] = {makeImage(4000, "V2.03.01"), makeImage(5000, "V2.04.00")};
-        QProcess runs[2];
-        for (int i = 0; i < 2; ++i) {
-            QVERIFY(rigs[i].start());
-            runs[i].start(QStringLiteral(TORVEX_FLASH_BIN), {"-c", rigs[i].exeDir(), rigs[i].writeFile("fw.bin", images[i])});
-        }
-        for (int i = 0; i < 2; ++i) {
-            QVERIFY(runs[i].waitForFinished(120000));
-            rigs[i].sim->stop();
-            QCOMPARE(runs[i].exitCode(), 0);
-            QCOMPARE(rigs[i].flash(images[i].size()), images[i]);
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(TestCli)
