@@ -1,5 +1,5 @@
 // torvex-flash run as a separate program against simulated indicators.
-// ctest: 4 slow shards
+// ctest: 6 slow shards
 
 #include <QProcess>
 #include <QRegularExpression>

@@ -33,20 +33,14 @@ private slots:
         const QDir root(tmp.path());
         QVERIFY(root.mkpath("usr/lib/app") && root.mkpath("etc/app"));
         const QString prog = root.filePath("usr/lib/app"), etc = root.filePath("etc/app");
-        for (const QString &f : {etc + "/BootLoaderTorvexII.ini", root.filePath("devP"), root.filePath("devE")}) {
-            QFile file(f);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        for (const QString &f : {etc + "/BootLoaderTorvexII.ini", root.filePath("devP"), root.filePath("devE")})
+            QVERIFY(QFile(f).open(QIODevice::WriteOnly));
         const QString target = ini == "relative" ? "../../../etc/app/BootLoaderTorvexII.ini"
                                                  : etc + "/BootLoaderTorvexII.ini";
-        if (ini == "file")
-            QVERIFY(QFile::copy(target, prog + "/BootLoaderTorvexII.ini"));
-        else
-            QVERIFY(QFile::link(target, prog + "/BootLoaderTorvexII.ini"));
-        if (besideProgram)
-            QVERIFY(QFile::link(root.filePath("devP"), prog + "/com3"));
-        if (besideConfig)
-            QVERIFY(QFile::link(root.filePath("devE"), etc + "/com3"));
+        QVERIFY(ini == "file" ? QFile::copy(target, prog + "/BootLoaderTorvexII.ini")
+                              : QFile::link(target, prog + "/BootLoaderTorvexII.ini"));
+        QVERIFY(!besideProgram || QFile::link(root.filePath("devP"), prog + "/com3"));
+        QVERIFY(!besideConfig || QFile::link(root.filePath("devE"), etc + "/com3"));
         const QString expected = device.startsWith('/') ? device : QDir(root.canonicalPath()).filePath(device);
         QCOMPARE(portDeviceName(3, prog), expected);
     }

@@ -1,7 +1,6 @@
-// Trust: success is claimed only for a flash equal to the image, whatever
-// comes late, whichever device the port link names by then, and whenever the
-// user interrupts. The late-reply rows wait out block time limits and run in
-// ctest entries of their own (ctest: 4 slow shards).
+// Trust: success is claimed only for a flash equal to the image, whichever
+// device the port link names by then, and whenever the user interrupts (late
+// replies are rows of the scenario table).
 
 #include <QDir>
 #include <QLabel>
@@ -14,33 +13,25 @@
 
 #include "app/core/StopSignals.h"
 #include "app/gui/frmBootLoader.h"
-#include "bootloader/Update.h"
 #include "image/FileSelection.h"
 #include "link/Link.h"
 #include "support/RecordingView.h"
-#include "support/Scenarios.h"
 #include "support/SimRig.h"
-
-Q_DECLARE_METATYPE(UpdateOutcome)
-
-using namespace std::chrono_literals;
 
 namespace {
 
-bool claimsWritten(UpdateOutcome o)
-{
-    return o == UpdateOutcome::Ok || o == UpdateOutcome::EndWriteRefused || o == UpdateOutcome::ResetFailed;
-}
-
-// Qt's lock files name the device with its slashes replaced.
+// Qt locks a device with /run/lock/LCK.. and its path below /dev, '/' made '_'.
 bool lockFileLeftFor(const QString &device)
 {
-    const QString tail = QFileInfo(device).canonicalFilePath().section(QLatin1Char('/'), -2).replace(
-        QLatin1Char('/'), QLatin1Char('_'));
-    for (const QString &dir : {QStringLiteral("/run/lock"), QStringLiteral("/var/lock"), QDir::tempPath()})
-        if (!QDir(dir).entryList({QStringLiteral("LCK..*") + tail}, QDir::Files).isEmpty())
-            return true;
-    return false;
+    return QFile::exists("/run/lock/LCK.." + QFileInfo(device).canonicalFilePath().mid(5).replace('/', '_'));
+}
+
+// `image` selected in a window that has started up.
+bool showImage(frmBootLoader &window, SimRig &rig, const QByteArray &image)
+{
+    const QString path = rig.writeFile(QStringLiteral("fw.bin"), image);
+    window.selection.dialogFileName = path;
+    return checkAndShowImage(window, window.selection, path) == SelectOutcome::Accepted;
 }
 
 }  // namespace
@@ -49,56 +40,6 @@ class TestTrust : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        if (slowShard() && qstrcmp(QTest::currentTestFunction(), "lateReplies") != 0)
-            QSKIP("runs in the quick pass");
-    }
-
-    // Replies carry no sequence number: one that comes after its time limit
-    // must never be read as the reply to a later frame.
-    void lateReplies_data()
-    {
-        QTest::addColumn<QStringList>("behaviour");
-        QTest::addColumn<UpdateOutcome>("outcome");
-        const auto row = [](const char *name, const QStringList &behaviour, UpdateOutcome outcome) {
-            if (rowRunsHere(true))
-                QTest::newRow(name) << behaviour << outcome;
-        };
-        row("block 2.05 s late, last block ignored once", {"block1:delay=2050*1", "block11:silence*1"},
-            UpdateOutcome::Ok);
-        row("block 2.15 s late, last block refused", {"block1:delay=2150*1", "block11:refuse=3"},
-            UpdateOutcome::WriteFailed);
-        row("block 3.5 s late, last block's reply lost", {"block1:delay=3500*1", "block11:lose*1"},
-            UpdateOutcome::Ok);
-        row("last block and every empty frame late", {"block11:delay=2050*1", "end:delay=350"},
-            UpdateOutcome::EndWriteRefused);
-    }
-    void lateReplies()
-    {
-        if (!slowShard())
-            QSKIP("runs in its own ctest entries");
-        QFETCH(QStringList, behaviour);
-        QFETCH(UpdateOutcome, outcome);
-        SimRig rig;
-        torvexsim::Options options = indicator(behaviour);
-        options.programTime = 100ms;
-        QVERIFY(rig.start(options));
-        Link link;
-        QVERIFY(rig.startUp(link));
-        RecordingView view;
-        ImageSelection selection;
-        const QByteArray image = makeImage(1100);  // blocks 0..11
-        view.dialogAnswers.push_back(rig.writeFile(QStringLiteral("fw.bin"), image));
-        cmdSelFile_Click(view, selection);
-
-        const UpdateReport r = cmdProgram_Click(view, link, selection);
-        rig.sim->stop();
-        if (claimsWritten(r.outcome))
-            QCOMPARE(rig.flash(image.size()), image);
-        QCOMPARE(r.outcome, outcome);
-    }
-
     // The port number names whatever its link points at when the port opens.
     void movedPortLink()
     {
@@ -111,18 +52,11 @@ private slots:
         QVERIFY(QFile::remove(link) && QFile::link(target, link));
 
         const QByteArray image = makeImage(1300, "<b>V1.00");
-        const QString path = first.writeFile(QStringLiteral("fw.bin"), image);
-        window.selection.dialogFileName = path;
-        QCOMPARE(checkAndShowImage(window, window.selection, path), SelectOutcome::Accepted);
+        QVERIFY(showImage(window, first, image));
         // The version is shown as its eight characters, never as markup.
-        QLabel plain(window.lblFileVersion->text());
-        plain.setTextFormat(Qt::PlainText);
-        plain.setFont(window.lblFileVersion->font());
-        plain.setGeometry(window.lblFileVersion->geometry());
-        plain.setPalette(window.lblFileVersion->palette());
-        plain.setAlignment(window.lblFileVersion->alignment());
-        const auto pixels = [](QWidget *w) { return w->grab().toImage().convertToFormat(QImage::Format_RGB32); };
-        QCOMPARE(pixels(window.lblFileVersion), pixels(&plain));
+        const QImage shown = window.lblFileVersion->grab().toImage();
+        window.lblFileVersion->setTextFormat(Qt::PlainText);
+        QCOMPARE(window.lblFileVersion->grab().toImage(), shown);
         window.cmdProgram->click();
         first.sim->stop();
         second.sim->stop();
@@ -135,16 +69,11 @@ private slots:
     void windowStopsOnSignal()
     {
         SimRig rig;
-        torvexsim::Options options;
-        options.baud = 115200;
-        QVERIFY(rig.start(options));
+        QVERIFY(rig.start(indicator({"baud=115200"})));
         frmBootLoader window(rig.exeDir());
-        QVERIFY(window.Form_Load());
+        QVERIFY(window.Form_Load() && showImage(window, rig, makeImage(30000)));
         StopSignals stops;
         connect(&stops, &StopSignals::stopRequested, &window, &frmBootLoader::stopBySignal);
-        const QString path = rig.writeFile(QStringLiteral("fw.bin"), makeImage(30000));
-        window.selection.dialogFileName = path;
-        QCOMPARE(checkAndShowImage(window, window.selection, path), SelectOutcome::Accepted);
         const Qt::CursorShape textCursor = window.txt1->viewport()->cursor().shape();
         QList<Qt::CursorShape> busy;
         QTimer poll;
@@ -172,9 +101,7 @@ private slots:
     void cliStopsOnSignal()
     {
         SimRig rig;
-        torvexsim::Options options;
-        options.baud = 115200;
-        QVERIFY(rig.start(options));
+        QVERIFY(rig.start(indicator({"baud=115200"})));
         const QByteArray image = makeImage(40000);
         const QString path = rig.writeFile(QStringLiteral("fw.bin"), image);
         const QStringList args{QStringLiteral("--config"), rig.exeDir(), path};
@@ -200,16 +127,13 @@ private slots:
     // Bytes that are not UTF-8 decode to U+FFFD, which may name another file.
     void inexactPathRefused()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QString(QChar(QChar::ReplacementCharacter)) + QStringLiteral(".bin"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(makeImage(1100)) == 1100);
-        f.close();
+        SimRig rig;  // its folder only
+        const QString path = rig.writeFile(QString(QChar(QChar::ReplacementCharacter)) + ".bin", makeImage(1100));
         RecordingView view;
         ImageSelection selection;
         QCOMPARE(checkAndShowImage(view, selection, path), SelectOutcome::Unreadable);
         Link link;
-        QVERIFY(!runStartUp(link, dir.path() + QChar(QChar::ReplacementCharacter)).ok);
+        QVERIFY(!runStartUp(link, rig.exeDir() + QChar(QChar::ReplacementCharacter)).ok);
     }
 };
 

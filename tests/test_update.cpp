@@ -1,7 +1,7 @@
 // The whole update from the core's side: every scenario against the simulated
 // indicator, with the time limit each frame went out under and the driver
 // flags the port leaves behind.
-// ctest: 4 slow shards
+// ctest: 6 slow shards
 
 #include <QRegularExpression>
 #include <QtTest>

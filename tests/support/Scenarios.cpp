@@ -23,6 +23,7 @@ QString done(int size)
 const QString WriteFail = Erased + QStringLiteral("(98/1100)\nWrite Fail!!.\n");
 const QString EraseFail = QStringLiteral("Erasing flash ... Fail !");
 const QStringList Whole{"wake", "I", "E", "W", "blocks", "end", "S"};
+const QStringList LateThenLast{"wake", "I", "E", "W", "b0-1", "b1", "b2-11", "b11", "end", "S"};
 const QStringList BlockFailed{"wake", "I", "E", "W", "b0-1", "b1", "b1", "resync", "end"};
 
 std::vector<Scenario> table()
@@ -73,6 +74,18 @@ std::vector<Scenario> table()
         {"unplugged after block 3", {"hang-up=3"}, 1100, O::WriteFailed, 6, {writeError, endWriteError},
          head() + Erased + QStringLiteral("(392/1100)\nWrite Fail!!.\n"), {"wake", "I", "E", "W", "b0-3"},
          false, true},
+        // Replies carry no sequence number: one that comes after its limit must
+        // not be read as the reply to a later frame, nor hide a lost last block.
+        {"block 2.05 s late, last block ignored once", {"program=100", "block1:delay=2050*1", "block11:silence*1"},
+         1100, O::Ok, 0, {}, head() + done(1100), LateThenLast, true, true},
+        {"block 3.5 s late, last block's reply lost", {"program=100", "block1:delay=3500*1", "block11:lose*1"},
+         1100, O::Ok, 0, {}, head() + done(1100), LateThenLast, true, true},
+        {"block 2.15 s late, last block refused", {"program=100", "block1:delay=2150*1", "block11:refuse=3"},
+         1100, O::WriteFailed, 6, {writeError}, head() + Erased + QStringLiteral("(1078/1100)\nWrite Fail!!.\n"),
+         {"wake", "I", "E", "W", "b0-1", "b1", "b2-11", "b11", "b11", "resync", "end"}, false, true},
+        {"last block and every empty frame late", {"program=100", "block11:delay=2050*1", "end:delay=350"}, 1100,
+         O::EndWriteRefused, 7, {endWriteError}, head() + done(1100),
+         {"wake", "I", "E", "W", "b0-11", "b11", "end", "S"}, true, true},
     };
 }
 

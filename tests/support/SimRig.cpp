@@ -20,6 +20,10 @@ torvexsim::Options indicator(const QStringList &behaviour)
             o.deviceCode = value.toStdString();
         else if (b == QLatin1String("plain-hex"))
             o.plainHexCodes = true;
+        else if (b.startsWith(QLatin1String("baud=")))
+            o.baud = value.toUInt();
+        else if (b.startsWith(QLatin1String("program=")))
+            o.programTime = std::chrono::milliseconds(value.toInt());
         else if (b.startsWith(QLatin1String("hang-up=")))
             o.hangUpAfterBlock = value.toUInt();
         else if (const auto rule = torvexsim::parseFaultRule(b.toStdString()))
