@@ -96,8 +96,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for Torvex-II weighing i
 string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "Writes firmware images into Torvex-II weighing indicators over a serial\n"
   "port. It includes a window (BootLoaderTorvexII), a command-line updater\n"
-  "for one or many indicators at once (torvex-flash) and a simulated\n"
-  "indicator for trying both without hardware (torvex-sim).")
+  "for one or many indicators at once (torvex-flash), a production station\n"
+  "that updates many indicators side by side (torvex-station) and a\n"
+  "simulated indicator for trying them without hardware (torvex-sim).")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR TGZ)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackOptions.cmake)
