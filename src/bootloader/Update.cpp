@@ -101,9 +101,10 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
         funResyncLink(link);
     enterStage(view, report, UpdateStage::Identify);
     QString chipName;
-    if (!funIdentify(link, chipName) || link.stopRequested()) {
-        if (link.stopRequested())
-            return finish(view, link, report, UpdateOutcome::Interrupted);
+    const bool identified = funIdentify(link, chipName);
+    if (link.stopRequested())
+        return finish(view, link, report, UpdateOutcome::Interrupted);
+    if (!identified) {
         view.showMessage(QStringLiteral("Can't connect with indicator."), BoxIcon::Error);
         return finish(view, link, report, UpdateOutcome::NoConnection);
     }
