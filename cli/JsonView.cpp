@@ -9,12 +9,6 @@
 
 #include "ImageInfo.h"
 
-namespace {
-
-const QString CRLF = QStringLiteral("\r\n");
-
-}  // namespace
-
 JsonLines::JsonLines()
 {
     m_timer.setSingleShot(true);
@@ -159,20 +153,10 @@ void JsonView::setLabVisible(bool visible)
 
 void JsonView::setStatusText(const QString &text)
 {
-    // The sequence starts its text afresh, appends, or rebuilds the progress
-    // line from a saved prefix: whole lines are sent once each.
-    if (!text.startsWith(QStringView(m_status).left(m_done))) {
-        m_done = 0;
-        m_cut.clear();
-    }
-    m_status = text;
-    for (qsizetype eol; (eol = m_status.indexOf(CRLF, m_done)) >= 0;) {
-        const QString line = m_status.mid(m_done, eol - m_done);
-        if (m_cut.isEmpty() || line != m_cut)
+    m_lines.take(text, [this](const QString &line, bool alreadyOut) {
+        if (!alreadyOut)
             send({{QStringLiteral("event"), QStringLiteral("status")}, {QStringLiteral("text"), line}});
-        m_cut.clear();
-        m_done = eol + CRLF.size();
-    }
+    });
     if (m_echo)
         m_echo->setStatusText(text);
 }
@@ -180,11 +164,10 @@ void JsonView::setStatusText(const QString &text)
 // The unfinished line goes out before a box, as the window shows it then.
 void JsonView::cutPartial()
 {
-    const QString partial = m_status.mid(m_done);
-    if (partial.isEmpty() || partial == m_cut)
+    if (!m_lines.partialPending())
         return;
-    send({{QStringLiteral("event"), QStringLiteral("status")}, {QStringLiteral("text"), partial}});
-    m_cut = partial;
+    send({{QStringLiteral("event"), QStringLiteral("status")}, {QStringLiteral("text"), m_lines.partial()}});
+    m_lines.markPartialOut();
 }
 
 void JsonView::EnableButtons()

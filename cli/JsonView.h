@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <functional>
 
+#include "StatusLines.h"
 #include "bootloader/Update.h"
 
 class JsonView : public UpdateView {
@@ -38,7 +39,7 @@ public:
     void setLabVisible(bool visible) override;
     void setProgramEnabled(bool) override {}
 
-    QString statusText() const override { return m_status; }
+    QString statusText() const override { return m_lines.status(); }
     void setStatusText(const QString &text) override;
     void setBusyPointer() override {}
     void DisableButtons() override {}
@@ -57,9 +58,7 @@ private:
     QElapsedTimer m_clock;
     QString m_file, m_size = QStringLiteral("----------"), m_version;
     bool m_lab = false;
-    QString m_status;
-    qsizetype m_done = 0;  // length of the status already sent as whole lines
-    QString m_cut;         // unfinished line already sent
+    StatusLines m_lines;
     QJsonObject m_start;   // port, device, image facts
     QJsonValue m_indicator = QJsonValue::Null;
     QString m_message;     // the last box

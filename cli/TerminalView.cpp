@@ -6,8 +6,6 @@
 
 namespace {
 
-const QString CRLF = QStringLiteral("\r\n");
-
 // The one status line the sequence rewrites: "Writing program to flash  (sent/total)".
 bool parseProgress(const QString &line, qint64 &sent, qint64 &total)
 {
@@ -24,19 +22,10 @@ bool parseProgress(const QString &line, qint64 &sent, qint64 &total)
 
 void TerminalView::setStatusText(const QString &text)
 {
-    // The sequence starts its log afresh with an empty text; otherwise it
-    // only appends, or rebuilds the progress line from a saved prefix.
-    if (!text.startsWith(QStringView(m_status).left(m_done))) {
+    if (m_lines.restarts(text))
         cutPartial();
-        m_done = 0;
-        m_cut.clear();
-    }
-    m_status = text;
-    for (qsizetype eol; (eol = m_status.indexOf(CRLF, m_done)) >= 0;) {
-        finishLine(m_status.mid(m_done, eol - m_done));
-        m_done = eol + CRLF.size();
-    }
-    showPartial(m_status.mid(m_done));
+    m_lines.take(text, [this](const QString &line, bool alreadyOut) { finishLine(line, alreadyOut); });
+    showPartial(m_lines.partial());
 }
 
 void TerminalView::showMessage(const QString &text, BoxIcon)
@@ -50,13 +39,10 @@ void TerminalView::EnableButtons()
     cutPartial();
 }
 
-void TerminalView::finishLine(const QString &line)
+void TerminalView::finishLine(const QString &line, bool alreadyOut)
 {
-    // An empty line (no version for a model other than KD7) is a line of its own.
-    const bool alreadyShown = !m_cut.isEmpty() && line == m_cut;
-    m_cut.clear();
     m_decile = 0;
-    if (alreadyShown && m_drawnWidth == 0)
+    if (alreadyOut && m_drawnWidth == 0)
         return;
     if (m_interactive && m_drawnWidth > 0) {
         draw(line);
@@ -69,7 +55,7 @@ void TerminalView::finishLine(const QString &line)
 
 void TerminalView::showPartial(const QString &line)
 {
-    if (line.isEmpty() || line == m_cut)
+    if (!m_lines.partialPending())
         return;
     qint64 sent = 0, total = 0;
     const bool progress = parseProgress(line, sent, total);
@@ -82,7 +68,7 @@ void TerminalView::showPartial(const QString &line)
         const int decile = progress ? int(sent * 10 / total) : 0;
         if (progress && sent < total && decile > m_decile) {
             m_decile = decile;
-            m_cut = line;
+            m_lines.markPartialOut();
             writeOut(line + QLatin1Char('\n'));
         }
         return;
@@ -96,9 +82,9 @@ void TerminalView::showPartial(const QString &line)
 // Lets out the unfinished line, so that a message follows what led to it.
 void TerminalView::cutPartial()
 {
-    const QString partial = m_status.mid(m_done);
-    if (partial.isEmpty() || partial == m_cut)
+    if (!m_lines.partialPending())
         return;
+    const QString partial = m_lines.partial();
     if (m_interactive) {
         draw(partial);
         writeOut(QStringLiteral("\n"));
@@ -106,7 +92,7 @@ void TerminalView::cutPartial()
     } else {
         writeOut(partial + QLatin1Char('\n'));
     }
-    m_cut = partial;
+    m_lines.markPartialOut();
 }
 
 QString TerminalView::decorated(const QString &line, qint64 sent, qint64 total)

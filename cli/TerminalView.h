@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include "StatusLines.h"
 #include "bootloader/UpdateView.h"
 
 class TerminalView : public UpdateView {
@@ -23,7 +24,7 @@ public:
     void setLabVisible(bool visible) override { m_lab = visible; }
     void setProgramEnabled(bool) override {}
 
-    QString statusText() const override { return m_status; }
+    QString statusText() const override { return m_lines.status(); }
     void setStatusText(const QString &text) override;
     void setBusyPointer() override {}
     void DisableButtons() override {}
@@ -33,7 +34,7 @@ public:
     bool labBuild() const { return m_lab; }
 
 private:
-    void finishLine(const QString &line);
+    void finishLine(const QString &line, bool alreadyOut);
     void showPartial(const QString &line);
     void cutPartial();
     QString decorated(const QString &line, qint64 sent, qint64 total);
@@ -45,9 +46,7 @@ private:
     QString m_version;
     bool m_lab = false;
 
-    QString m_status;
-    qsizetype m_done = 0;  // length of the status already printed as whole lines
-    QString m_cut;         // unfinished line already printed (a tenth, or before a message)
+    StatusLines m_lines;
     int m_drawnWidth = 0;  // width of the line drawn in place; 0 when none
     int m_decile = 0;
     QElapsedTimer m_progressClock;

@@ -12,6 +12,7 @@
 #include "StationWindow.h"
 #include "app/core/StartUp.h"
 #include "app/core/StopSignals.h"
+#include "app/gui/WindowStart.h"
 
 namespace {
 
@@ -36,44 +37,28 @@ void describe(QCommandLineParser &p)
                             QStringLiteral("[IMAGE]"));
 }
 
-bool given(int argc, char **argv, std::initializer_list<const char *> names)
-{
-    for (int i = 1; i < argc; ++i)
-        for (const char *n : names)
-            if (qstrcmp(argv[i], n) == 0)
-                return true;
-    return false;
-}
-
 }  // namespace
 
 int main(int argc, char *argv[])
 {
     // --help and --version work without a display.
-    if (given(argc, argv, {"-h", "--help", "--help-all"})) {
+    if (argumentGiven(argc, argv, {"-h", "--help", "--help-all"})) {
         QCommandLineParser p;
         describe(p);
         std::fputs(qPrintable(p.helpText().replace(QLatin1String("<executable_name>"),
                                                    QLatin1String("torvex-station"))), stdout);
         return 0;
     }
-    if (given(argc, argv, {"-v", "--version"})) {
+    if (argumentGiven(argc, argv, {"-v", "--version"})) {
         std::printf("torvex-station %s\n", qPrintable(programVersion()));
         return 0;
     }
-    // Qt aborts when its default platform finds no display; say it plainly instead.
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !given(argc, argv, {"-platform", "--platform"})) {
-        std::fputs("torvex-station: needs a graphical display (none found in DISPLAY or WAYLAND_DISPLAY)\n", stderr);
-        return 1;
-    }
-
-    QApplication app(argc, argv);
+    const auto app = makeWindowApplication(argc, argv, "torvex-station");
     QApplication::setApplicationName(QStringLiteral("torvex-station"));
     QApplication::setApplicationVersion(programVersion());
     QCommandLineParser p;
     describe(p);
-    p.process(app);
+    p.process(*app);
 
     StationSettings settings;
     const QString exeDir = QCoreApplication::applicationDirPath();
@@ -101,6 +86,6 @@ int main(int argc, char *argv[])
     window.show();
     if (!p.positionalArguments().isEmpty())
         window.selectImage(QFileInfo(p.positionalArguments().constFirst()).absoluteFilePath());
-    const int status = app.exec();
+    const int status = QApplication::exec();
     return stops.received() ? stops.exitStatus() : status;
 }

@@ -1,12 +1,8 @@
 #include <QApplication>
-#include <QList>
-#include <QPair>
-
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "app/core/StartUp.h"
+#include "app/gui/WindowStart.h"
 #include "app/gui/frmBootLoader.h"
 
 namespace {
@@ -29,69 +25,19 @@ const char *const HelpText =
     "                          the program, then beside the configuration file's real\n"
     "                          location; without one, port N is /dev/ttyS<N-1>.\n";
 
-bool given(int argc, char **argv, const char *shortName, const char *longName)
-{
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], shortName) == 0 || std::strcmp(argv[i], longName) == 0)
-            return true;
-    return false;
-}
-
-// Qt aborts when its default platform finds no display; say it plainly instead.
-bool displayMissing(int argc, char **argv)
-{
-    const auto set = [](const char *name) {
-        const char *v = std::getenv(name);
-        return v && *v;
-    };
-    return !set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")
-        && !given(argc, argv, "-platform", "--platform");
-}
-
-// A display named but out of reach (a stale DISPLAY, a closed X server) also
-// ends in Qt's abort, found only while the application is made: Qt's messages
-// of that moment are held back, and its fatal one becomes a single line.
-QtMessageHandler qtHandler = nullptr;
-QList<QPair<QtMsgType, QString>> heldMessages;
-
-void holdStartMessage(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    if (type != QtFatalMsg) {
-        heldMessages.append({type, text});
-        return;
-    }
-    // Qt's own first word says why ("could not connect to display :1").
-    const QString why = heldMessages.isEmpty() ? text.section(QLatin1Char('\n'), 0, 0)
-                                               : heldMessages.constFirst().second;
-    std::fprintf(stderr, "BootLoaderTorvexII: needs a graphical display (%s); without one, "
-                         "use torvex-flash (torvex-flash --help)\n", qPrintable(why));
-    std::_Exit(1);
-}
-
 }  // namespace
 
 int main(int argc, char *argv[])
 {
-    if (given(argc, argv, "-h", "--help")) {
+    if (argumentGiven(argc, argv, {"-h", "--help"})) {
         std::fputs(HelpText, stdout);
         return 0;
     }
-    if (given(argc, argv, "-v", "--version")) {
+    if (argumentGiven(argc, argv, {"-v", "--version"})) {
         std::printf("BootLoaderTorvexII %s\n", qPrintable(programVersion()));
         return 0;
     }
-    if (displayMissing(argc, argv)) {
-        std::fputs("BootLoaderTorvexII: needs a graphical display (none found in DISPLAY or "
-                   "WAYLAND_DISPLAY); without one, use torvex-flash (torvex-flash --help)\n",
-                   stderr);
-        return 1;
-    }
-    qtHandler = qInstallMessageHandler(holdStartMessage);
-    QApplication app(argc, argv);
-    qInstallMessageHandler(qtHandler);
-    for (const auto &[type, text] : std::as_const(heldMessages))
-        qtHandler(type, QMessageLogContext(), text);
-    heldMessages.clear();
+    const auto app = makeWindowApplication(argc, argv, AppTitle);
     QApplication::setApplicationName(QString::fromLatin1(AppTitle));
     QApplication::setApplicationVersion(programVersion());
     return runBootLoader(QCoreApplication::applicationDirPath());

@@ -57,7 +57,6 @@ public:
     // that). Retries of the same frame may go out before it. A minimum quiet
     // time makes it drain the line even when no reply is known to be late.
     void expectLateReply(int timeLimitMs);
-    bool lateReplyPossible() const { return m_lateWindowMs > 0; }
     void forgetLateReply() { m_lateWindowMs = 0; }
     void settle(int minimumQuietMs = 0);
 
@@ -66,7 +65,6 @@ public:
     // and the update starts no further frame.
     void requestStop() { m_stopRequested = true; }
     bool stopRequested() const { return m_stopRequested; }
-    void clearStop() { m_stopRequested = false; }
 
 private:
     bool m_portFailed = false;

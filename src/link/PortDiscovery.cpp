@@ -11,12 +11,6 @@
 
 namespace {
 
-QString realPath(const QFileInfo &fi)
-{
-    const QString real = fi.canonicalFilePath();
-    return real.isEmpty() ? QString() : real;
-}
-
 QString about(const QSerialPortInfo &port)
 {
     QStringList parts;
@@ -71,7 +65,7 @@ QList<DiscoveredPort> discoverPorts(const QString &configDir)
             p.kind = DiscoveredPort::Kind::ComLink;
             p.name = fi.fileName();
             p.number = n;
-            p.device = realPath(fi);
+            p.device = fi.canonicalFilePath();
             links << p;
         }
     }
@@ -84,7 +78,7 @@ QList<DiscoveredPort> discoverPorts(const QString &configDir)
         DiscoveredPort p;
         p.kind = DiscoveredPort::Kind::ById;
         p.name = fi.fileName();
-        p.device = realPath(fi);
+        p.device = fi.canonicalFilePath();
         if (!p.device.isEmpty())
             add(p);
     }

@@ -16,10 +16,6 @@ QString portDeviceName(int number, const QString &linkDirectory);
 // The directories searched for comN links, in order; at most two.
 QStringList portLinkDirectories(const QString &linkDirectory);
 
-// The comN links in those directories, for listings: "comN -> target", with
-// the directory in front for links of the second one.
-QStringList comLinks(const QString &linkDirectory);
-
 // Called right after a successful open / right before close with the native
 // handle: asks the driver to hand short replies over at once (USB adapters
 // otherwise hold them back for milliseconds) and restores its flags after.

@@ -43,22 +43,6 @@ QString portDeviceName(int number, const QString &linkDirectory)
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
 }
 
-QStringList comLinks(const QString &linkDirectory)
-{
-    QStringList out;
-    const QStringList dirs = portLinkDirectories(linkDirectory);
-    for (const QString &path : dirs) {
-        const QDir dir(path);
-        for (const QFileInfo &fi : dir.entryInfoList({QStringLiteral("com*")}, QDir::System | QDir::Files)) {
-            if (fi.isSymLink())
-                out << QStringLiteral("%1 -> %2").arg(path == dirs.constFirst() ? fi.fileName()
-                                                                                : fi.filePath(),
-                                                      fi.symLinkTarget());
-        }
-    }
-    return out;
-}
-
 namespace {
 
 #ifdef TORVEX_HAVE_SERIAL_STRUCT

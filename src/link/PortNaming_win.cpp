@@ -15,11 +15,6 @@ QStringList portLinkDirectories(const QString &)
     return {};
 }
 
-QStringList comLinks(const QString &)
-{
-    return {};
-}
-
 SerialFlagCalls serialFlagCalls{};
 
 void enableLowLatency(qintptr, LowLatencyState &state)
