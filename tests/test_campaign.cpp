@@ -41,14 +41,13 @@ private slots:
             rules << QStringList{QStringLiteral("block%1:refuse=%2").arg(k).arg(1 + rng.bounded(3)),
                                  QStringLiteral("block%1:lose*1").arg(k),
                                  QStringLiteral("block%1:truncate=%2*1").arg(k).arg(rng.bounded(5)),
-                                 QStringLiteral("block%1:delay=%2*1").arg(k).arg(50 + rng.bounded(600)),
                                  QStringLiteral("block%1:bad-checksum*2").arg(k), QStringLiteral("I:refuse*1"),
                                  QStringLiteral("W:silence*1"), QStringLiteral("end:refuse*%1").arg(1 + rng.bounded(3)),
                                  QStringLiteral("S:refuse*1"),
-                                 // Late replies straddling the time limits.
-                                 QStringLiteral("block%1:delay=%2*1").arg(k).arg(500 + rng.bounded(3500)),
+                                 // Late replies, up to twice the block limit; commands' straddle theirs.
+                                 QStringLiteral("block%1:delay=%2*1").arg(k).arg(50 + rng.bounded(3950)),
                                  QStringLiteral("%1:delay=%2*1").arg(QStringList{"I", "W", "end", "S"}[rng.bounded(4)])
-                                     .arg(100 + rng.bounded(500))}[rng.bounded(11)];
+                                     .arg(100 + rng.bounded(500))}[rng.bounded(10)];
         }
         // A late reply followed by trouble with the last block: the case where
         // replies shifted by one would hide the loss.

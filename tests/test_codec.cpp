@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "protocol/frames.h"
+#include "support/SimRig.h"
 
 using namespace proto;
 
@@ -44,15 +45,11 @@ private slots:
         QCOMPARE(*commandFrame('E', GuardValue, 0), hex("0245313d343b303c3632" "0000" "3034" "0d"));
         QCOMPARE(*commandFrame('S', GuardValue, 0), hex("0253313d343b303c3632" "0000" "3132" "0d"));
         QCOMPARE(*commandFrame('A', 0, 300), hex("02413030303030303030" "012c" "3f3c" "0d"));
-        const auto block = [](const QByteArray &data, std::uint8_t seq) {
-            const auto h = blockHeader(int(data.size()), seq);
-            return *h + data + blockTrailer(*h, reinterpret_cast<const std::uint8_t *>(data.constData()), int(data.size()));
-        };
-        QCOMPARE(block({}, 0), hex("0241000000" "00480d"));
-        QCOMPARE(block(hex("102030"), 1), hex("0241000301" "102030" "00af0d"));
-        QCOMPARE(block(hex("80"), 255), hex("02410001ff" "80" "01c90d"));
+        QCOMPARE(dataFrame({}, 0), hex("0241000000" "00480d"));
+        QCOMPARE(dataFrame(hex("102030"), 1), hex("0241000301" "102030" "00af0d"));
+        QCOMPARE(dataFrame(hex("80"), 255), hex("02410001ff" "80" "01c90d"));
         // 25265 = 0x62B1: the high byte is lost if the sum is kept in 8 bits.
-        QCOMPARE(block(QByteArray(98, char(0xFF)), 7), hex("0241006207") + QByteArray(98, char(0xFF)) + hex("62b10d"));
+        QCOMPARE(dataFrame(QByteArray(98, char(0xFF)), 7), hex("0241006207") + QByteArray(98, char(0xFF)) + hex("62b10d"));
     }
 
     void checkReply_data()

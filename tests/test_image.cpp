@@ -1,12 +1,14 @@
-// The image's identification block and what "Select File" makes of each kind
-// of image.
+// The image's identification block, what "Select File" makes of each kind
+// of image, and names that cannot be opened as given.
 
 #include <QBuffer>
 #include <QtTest>
 #include <sys/stat.h>
 
+#include "app/core/StartUp.h"
 #include "image/FileSelection.h"
 #include "image/ImageFile.h"
+#include "link/Link.h"
 #include "support/RecordingView.h"
 #include "support/SimRig.h"
 
@@ -15,28 +17,13 @@ namespace {
 const QString NotIndicator = QStringLiteral("!This file is not compatible with the indicator.");
 const QString NotBootloader = QStringLiteral("!This file is not compatible with this bootloader.");
 
-class PipeDevice : public QIODevice {
-public:
-    bool isSequential() const override { return true; }
-protected:
-    qint64 readData(char *, qint64) override { return 0; }
-    qint64 writeData(const char *, qint64) override { return -1; }
-};
-
 }  // namespace
 
 class TestImage : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir;
-
-    QString write(const QString &name, const QByteArray &bytes)
-    {
-        QFile f(dir.filePath(name));
-        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        f.write(bytes);
-        return f.fileName();
-    }
+    SimRig files;  // its folder only
+    QString write(const QString &name, const QByteArray &bytes) { return files.writeFile(name, bytes); }
 
 private slots:
     void fields()
@@ -54,9 +41,6 @@ private slots:
         QCOMPARE(funFileTag(shortBuffer), QString(4, QChar(0)));
         QBuffer closed(&full);
         QVERIFY_THROWS_EXCEPTION(ImageReadError, funFileModel(closed));
-        PipeDevice pipe;
-        QVERIFY(pipe.open(QIODevice::ReadOnly));
-        QVERIFY_THROWS_EXCEPTION(ImageReadError, classifyImage(pipe, true));
     }
 
     // Selected after an accepted file: the display shows the new file, or
@@ -129,7 +113,7 @@ private slots:
         QFETCH(QString, path);
         RecordingView view;
         ImageSelection sel;
-        const QString target = path.startsWith(QLatin1Char('/')) ? path : dir.filePath(path);
+        const QString target = path.startsWith(QLatin1Char('/')) ? path : QDir(files.exeDir()).filePath(path);
         if (path == QLatin1String("fifo"))
             QVERIFY(::mkfifo(QFile::encodeName(target).constData(), 0600) == 0 || errno == EEXIST);
         if (path == QLatin1String("huge.bin")) {
@@ -142,9 +126,20 @@ private slots:
         cmdSelFile_Click(view, sel);
         QVERIFY(view.boxes.empty());
         QVERIFY(view.programEnabled);
-        QCOMPARE(view.file, dir.filePath(QStringLiteral("good.bin")));
+        QCOMPARE(view.file, QDir(files.exeDir()).filePath(QStringLiteral("good.bin")));
         QCOMPARE(view.size, QStringLiteral("4000"));
         QCOMPARE(sel.dialogFileName, path.isEmpty() ? QString() : target);
+    }
+
+    // Bytes that are not UTF-8 decode to U+FFFD, which may name another file.
+    void inexactPathRefused()
+    {
+        const QString path = write(QString(QChar(QChar::ReplacementCharacter)) + ".bin", makeImage(1100));
+        RecordingView view;
+        ImageSelection selection;
+        QCOMPARE(checkAndShowImage(view, selection, path), SelectOutcome::Unreadable);
+        Link link;
+        QVERIFY(!runStartUp(link, files.exeDir() + QChar(QChar::ReplacementCharacter)).ok);
     }
 };
 

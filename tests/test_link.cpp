@@ -57,14 +57,44 @@ private slots:
         QVERIFY(!(t.c_iflag & (IXON | IXOFF)));
     }
 
+    // Port N is a link comN beside the program, else beside the configuration
+    // file's real location (an installed layout), else /dev/ttyS<N-1>.
+    void portNumbers_data()
+    {
+        QTest::addColumn<QString>("ini");  // how the program's folder holds the configuration
+        QTest::addColumn<bool>("besideProgram");
+        QTest::addColumn<bool>("besideConfig");
+        QTest::addColumn<QString>("device");
+        QTest::newRow("beside the program") << "absolute" << true << false << "devP";
+        QTest::newRow("beside the configuration") << "absolute" << false << true << "devE";
+        QTest::newRow("relative configuration link") << "relative" << false << true << "devE";
+        QTest::newRow("the program's folder first") << "absolute" << true << true << "devP";
+        QTest::newRow("configuration in place: one folder") << "file" << false << true << "/dev/ttyS2";
+        QTest::newRow("no link anywhere") << "absolute" << false << false << "/dev/ttyS2";
+    }
+
     void portNumbers()
     {
-        QTemporaryDir dir;
-        QCOMPARE(portDeviceName(1, dir.path()), QStringLiteral("/dev/ttyS0"));
-        QCOMPARE(portDeviceName(255, dir.path()), QStringLiteral("/dev/ttyS254"));
-        QCOMPARE(portDeviceName(0, dir.path()), QString());
-        QVERIFY(QFile::link(pty->slavePath(), dir.filePath(QStringLiteral("com4"))));
-        QCOMPARE(portDeviceName(4, dir.path()), QFileInfo(pty->slavePath()).canonicalFilePath());
+        QFETCH(QString, ini);
+        QFETCH(bool, besideProgram);
+        QFETCH(bool, besideConfig);
+        QFETCH(QString, device);
+        QTemporaryDir tmp;
+        const QDir root(tmp.path());
+        QVERIFY(root.mkpath("usr/lib/app") && root.mkpath("etc/app"));
+        const QString prog = root.filePath("usr/lib/app"), etc = root.filePath("etc/app");
+        for (const QString &f : {etc + "/BootLoaderTorvexII.ini", root.filePath("devP"), root.filePath("devE")})
+            QVERIFY(QFile(f).open(QIODevice::WriteOnly));
+        const QString target = ini == "relative" ? "../../../etc/app/BootLoaderTorvexII.ini"
+                                                 : etc + "/BootLoaderTorvexII.ini";
+        QVERIFY(ini == "file" ? QFile::copy(target, prog + "/BootLoaderTorvexII.ini")
+                              : QFile::link(target, prog + "/BootLoaderTorvexII.ini"));
+        QVERIFY(!besideProgram || QFile::link(root.filePath("devP"), prog + "/com3"));
+        QVERIFY(!besideConfig || QFile::link(root.filePath("devE"), etc + "/com3"));
+        const QString expected = device.startsWith('/') ? device : QDir(root.canonicalPath()).filePath(device);
+        QCOMPARE(portDeviceName(3, prog), expected);
+        QCOMPARE(portDeviceName(255, prog), QStringLiteral("/dev/ttyS254"));
+        QCOMPARE(portDeviceName(0, prog), QString());
     }
 
     void overflowBeyondBufferIsDropped()

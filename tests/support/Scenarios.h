@@ -27,6 +27,11 @@ const std::vector<Scenario> &scenarios();
 // that runs here and that `wanted` accepts.
 void addScenarioRows(bool (*wanted)(const Scenario &) = nullptr);
 
+// For scenario(): the row's scenario with its indicator started in `rig`;
+// nullptr where this pass runs no row.
+struct SimRig;
+const Scenario *rowScenario(SimRig &rig);
+
 // The erase's dots folded to one; CR LF made "\n".
 QString foldStatus(QString status);
 

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include "app/core/StartUp.h"
 #include "link/Link.h"
@@ -34,15 +35,14 @@ torvexsim::Options indicator(const QStringList &behaviour)
     return o;
 }
 
-bool SimRig::start(torvexsim::Options options, int port, const char *modeProg)
+bool SimRig::start(torvexsim::Options options, int port)
 {
     if (!dir.isValid())
         return false;
     options.linkPath = QDir(dir.path()).filePath(QStringLiteral("com%1").arg(port)).toStdString();
     sim = std::make_unique<torvexsim::Simulator>(std::move(options));
     sim->start();
-    writeIni(QByteArray("[SERIAL]\r\nCommNum=") + QByteArray::number(port)
-             + "\r\n[MODE]\r\nModeProg=" + modeProg + "\r\n");
+    writeIni("[SERIAL]\r\nCommNum=" + QByteArray::number(port) + "\r\n[MODE]\r\nModeProg=0\r\n");
     return true;
 }
 
@@ -87,6 +87,12 @@ QByteArray makeImage(int size, const QByteArray &version, const QByteArray &mode
     return image;
 }
 
+bool lockFileLeft(const QString &device)
+{
+    // /run/lock/LCK.. and the device's path below /dev, '/' made '_'.
+    return QFile::exists("/run/lock/LCK.." + QFileInfo(device).canonicalFilePath().mid(5).replace('/', '_'));
+}
+
 QByteArray dataFrame(const QByteArray &data, std::uint8_t seq)
 {
     const auto header = *proto::blockHeader(int(data.size()), seq);
@@ -121,9 +127,4 @@ QByteArray wireOf(const QStringList &tokens, const QByteArray &image)
         }
     }
     return s;
-}
-
-QByteArray expectedUpdateStream(const QByteArray &image)
-{
-    return wireOf({"wake", "I", "E", "W", "blocks", "end", "S"}, image);
 }

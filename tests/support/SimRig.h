@@ -21,7 +21,7 @@ struct SimRig {
     std::unique_ptr<torvexsim::Simulator> sim;
 
     // Starts the simulator behind dir/com<port> and writes the configuration.
-    bool start(torvexsim::Options options = {}, int port = 3, const char *modeProg = "0");
+    bool start(torvexsim::Options options = {}, int port = 3);
     void writeIni(const QByteArray &content);
     QString exeDir() const { return dir.path(); }
     QString writeFile(const QString &name, const QByteArray &content);
@@ -37,9 +37,10 @@ struct SimRig {
 QByteArray makeImage(int size, const QByteArray &version = "V2.03.01", const QByteArray &model = "KD7",
                      char level = '0', const QByteArray &tag = "REL ");
 
+// Whether Qt's lock file for a device is still there.
+bool lockFileLeft(const QString &device);
+
 QByteArray dataFrame(const QByteArray &data, std::uint8_t seq);
-// The bytes of a whole update of `image`.
-QByteArray expectedUpdateStream(const QByteArray &image);
 // Frames named by tokens: wake (wake-up and re-synchronisation), resync, I,
 // E, W, S, end (empty data frame), bK (block K of image), bK-M, blocks (all).
 QByteArray wireOf(const QStringList &tokens, const QByteArray &image);
