@@ -13,11 +13,14 @@ enum ExitCode : int {
     ExitWriteFailed = 6,      // a block failed its three attempts
     ExitEndWriteRefused = 7,  // written and reset, but the end of write mode was refused
     ExitResetRefused = 8,     // written, the reset not acknowledged
+    ExitPortLost = 9,         // the device vanished or hung up during the update
     ExitInterrupted = 130,    // stopped by a signal: 128 + its number (SIGINT here)
 };
 
 inline ExitCode exitCodeFor(const UpdateReport &report)
 {
+    if (report.portLost && report.outcome != UpdateOutcome::Ok && report.outcome != UpdateOutcome::Interrupted)
+        return ExitPortLost;
     switch (report.outcome) {
     case UpdateOutcome::Ok: return ExitOk;
     case UpdateOutcome::NoFile: return ExitImageRefused;

@@ -1,18 +1,17 @@
 #include "ImageInfo.h"
 
+#include <QBuffer>
 #include <QFile>
 
 #include "image/FileSelection.h"
 #include "protocol/frames.h"
 
-std::optional<ImageFacts> readImageFacts(const QString &path, bool progMode)
+namespace {
+
+std::optional<ImageFacts> factsOf(QIODevice &file, qint64 size, bool progMode)
 {
-    const auto size = imageFileSize(path);
-    QFile file(path);
-    if (!size || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
     ImageFacts f;
-    f.size = *size;
+    f.size = size;
     try {
         f.version = funFileVersion(file);
         f.model = funFileModel(file);
@@ -24,6 +23,25 @@ std::optional<ImageFacts> readImageFacts(const QString &path, bool progMode)
         return std::nullopt;
     }
     return f;
+}
+
+}  // namespace
+
+std::optional<ImageFacts> readImageFacts(const QString &path, bool progMode)
+{
+    const auto size = imageFileSize(path);
+    QFile file(path);
+    if (!size || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return factsOf(file, *size, progMode);
+}
+
+std::optional<ImageFacts> imageFactsOf(const QByteArray &image, bool progMode)
+{
+    QByteArray copy = image;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    return factsOf(buffer, image.size(), progMode);
 }
 
 qint64 blockCount(qint64 size)

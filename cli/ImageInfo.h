@@ -1,6 +1,7 @@
 #pragma once
 // What an image holds and what sending it costs, for --info.
 
+#include <QByteArray>
 #include <QString>
 #include <optional>
 
@@ -15,6 +16,8 @@ struct ImageFacts {
 
 // nullopt when the file is not a readable regular file of at most 2 GiB.
 std::optional<ImageFacts> readImageFacts(const QString &path, bool progMode);
+// The same of an image already read.
+std::optional<ImageFacts> imageFactsOf(const QByteArray &image, bool progMode);
 
 inline constexpr int WireBaud = 115200;
 inline constexpr int WireBitsPerByte = 10;  // 8N1: start, eight data bits, stop

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <cstdio>
 
+#include "Console.h"
 #include "ImageInfo.h"
 
 JsonLines::JsonLines()
@@ -47,6 +48,7 @@ QString outcomeWord(int exitCode)
     case 6: return QStringLiteral("write-failed");
     case 7: return QStringLiteral("end-write-refused");
     case 8: return QStringLiteral("reset-refused");
+    case 9: return QStringLiteral("port-lost");
     default: return exitCode > 128 ? QStringLiteral("interrupted") : QStringLiteral("failed");
     }
 }
@@ -70,14 +72,16 @@ void JsonView::describeRun(const QString &port, const QString &image)
 
 void JsonView::started(const QString &port, const QString &device)
 {
-    const QString image = m_start.value(QStringLiteral("image")).toString();
     m_start.insert(QStringLiteral("port"), port);
     m_start.insert(QStringLiteral("device"), device);
-    QFile file(image);
-    QCryptographicHash sha(QCryptographicHash::Sha256);
-    if (file.open(QIODevice::ReadOnly) && sha.addData(&file))
-        m_start.insert(QStringLiteral("sha256"), QString::fromLatin1(sha.result().toHex()));
-    if (const auto facts = readImageFacts(image, true)) {
+}
+
+void JsonView::imageTaken(const QByteArray &image)
+{
+    // The bytes the update writes, whatever the file holds by now.
+    m_start.insert(QStringLiteral("sha256"),
+                   QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
+    if (const auto facts = imageFactsOf(image, true)) {
         m_start.insert(QStringLiteral("size"), facts->size);
         m_start.insert(QStringLiteral("version"), facts->version);
         m_start.insert(QStringLiteral("model"), facts->model);
@@ -203,4 +207,13 @@ void JsonView::blockAcknowledged(qint64 sent, qint64 total, int retries)
           {QStringLiteral("total"), total}, {QStringLiteral("retries"), retries}});
     if (m_echo)
         m_echo->blockAcknowledged(sent, total, retries);
+}
+
+void JsonView::stopDeferred(UpdateStage stage)
+{
+    // Said once, on standard error in every mode: a person pressed Ctrl-C.
+    send({{QStringLiteral("event"), QStringLiteral("waiting")}, {QStringLiteral("stage"), stageName(stage)}});
+    writeErr(QStringLiteral("waiting for the indicator to finish erasing; press Ctrl-C again to quit now\n"));
+    if (m_echo)
+        m_echo->stopDeferred(stage);
 }

@@ -21,7 +21,8 @@ public:
     // The port as named ("comN" or a path, "" for the configured one) and the
     // image, for the end event of a run that never starts.
     void describeRun(const QString &port, const QString &image);
-    // The "start" event, once the image is accepted and the port proven.
+    // The port proven; the "start" event follows once the update has read
+    // the image (imageTaken).
     void started(const QString &port, const QString &device);
     // The "end" event; exitCode decides the outcome word. Returns the event.
     QJsonObject finished(int exitCode, const UpdateReport *report, const QString &error = {});
@@ -48,6 +49,8 @@ public:
     void stageStarted(UpdateStage stage) override;
     void indicatorIdentified(const IndicatorFacts &facts) override;
     void blockAcknowledged(qint64 sent, qint64 total, int retries) override;
+    void imageTaken(const QByteArray &image) override;
+    void stopDeferred(UpdateStage stage) override;
 
 private:
     void send(QJsonObject event);

@@ -32,6 +32,7 @@ const char *const ExitStatusText =
     "  6  write failed (a block refused three times)\n"
     "  7  end of write mode refused (written and reset)\n"
     "  8  reset refused (written)\n"
+    "  9  port lost: the device vanished or hung up during the update\n"
     "  129, 130, 143  stopped by SIGHUP, SIGINT, SIGTERM between two frames; the port\n"
     "     is closed properly and the indicator needs a new update (a second signal\n"
     "     ends at once)\n";
@@ -152,12 +153,12 @@ int listPorts(const QString &configDir)
 }
 
 // Arguments are decoded as UTF-8: other bytes cannot name the file any more.
-bool refuseInexactPath(const QString &path)
+bool refuseInexactPath(const QString &path, const char *what = "file")
 {
     if (pathIsExact(path))
         return false;
     writeErr(QStringLiteral("error: the name %1 is not valid UTF-8 and cannot be opened as given: "
-                            "rename the file or its folder\n").arg(path));
+                            "rename the %2 or its folder\n").arg(path, QString::fromLatin1(what)));
     return true;
 }
 
@@ -260,6 +261,8 @@ int update(const Options &opts, StopSignals &stops)
         break;
     }
 
+    if (!opts.port.device.isEmpty() && refuseInexactPath(opts.port.device, "device link"))
+        return end(ExitPortUnusable, nullptr, QStringLiteral("device name not valid UTF-8"));
     Link link;
     QObject::connect(&stops, &StopSignals::stopRequested, &link, &Link::requestStop);
     if (stops.received())
@@ -288,7 +291,14 @@ int update(const Options &opts, StopSignals &stops)
         return end(stops.exitStatus(), &report);
     }
     QString lost;
-    if (report.portFailed && report.outcome != UpdateOutcome::Ok) {
+    const QString portName = link.com1.commPort() ? QStringLiteral("com%1").arg(link.com1.commPort()) : opts.port.device;
+    if (exitCodeFor(report) == ExitPortLost) {
+        lost = QStringLiteral("port lost: %1 (%2): %3")
+                   .arg(portName, link.com1.deviceName(),
+                        link.com1.lastErrorString().isEmpty() ? QStringLiteral("the device is gone")
+                                                              : link.com1.lastErrorString());
+        writeErr(QStringLiteral("error: %1\n").arg(lost));
+    } else if (report.portFailed && report.outcome != UpdateOutcome::Ok) {
         lost = QStringLiteral("%1 could not be opened again: %2").arg(link.com1.deviceName(), link.com1.lastErrorString());
         writeErr(QStringLiteral("error: %1\n").arg(lost));
     }

@@ -146,6 +146,8 @@ Outcome BootLoader::handle(const Frame &f)
     std::vector<const FaultRule *> active;
     if (const auto t = targetOf(f))
         active = activeRules(*t);
+    const auto anyRules = activeRules(FaultTarget{FaultTarget::Kind::Any, 0, 0});
+    active.insert(active.end(), anyRules.begin(), anyRules.end());
     for (const FaultRule *r : active) {
         if (r->kind == FaultKind::Silence) {
             Outcome o;
@@ -178,6 +180,23 @@ Outcome BootLoader::handle(const Frame &f)
         o.reply.resize(std::min(o.reply.size(), std::size_t(r->param)));
     if (const FaultRule *r = has(FaultKind::Delay))
         o.busy += std::chrono::milliseconds(r->param);
+    if (!o.reply.empty()) {
+        // Garbage that can never pass for a reply: no STX, no CR.
+        auto garbage = [](int n, unsigned seed) {
+            Bytes g;
+            for (int i = 0; i < n; ++i, seed = seed * 1103515245u + 12345u)
+                g.push_back(std::uint8_t(0x80 | ((seed >> 16) & 0x7F)));
+            return g;
+        };
+        if (const FaultRule *r = has(FaultKind::StrayBefore))
+            o.strayBefore = garbage(r->param, unsigned(accepted_) + 7);
+        if (const FaultRule *r = has(FaultKind::StrayAfter))
+            o.strayAfter = garbage(r->param, unsigned(accepted_) + 11);
+        if (const FaultRule *r = has(FaultKind::Twice))
+            o.copyAfterMs = r->param;
+        if (const FaultRule *r = has(FaultKind::Repeat))
+            o.repeatEveryMs = r->param;
+    }
     if (has(FaultKind::LoseReply)) {
         o.reply.clear();
         o.note += o.note.empty() ? "reply lost (fault rule)" : "; reply lost (fault rule)";

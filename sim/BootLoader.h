@@ -24,6 +24,9 @@ struct Outcome {
     bool retransmission = false;  // the last block programmed again
     bool writeModeEnded = false;
     bool hangUpAfter = false;     // the block that ends the line was accepted
+    Bytes strayBefore, strayAfter;  // line garbage around the reply
+    int copyAfterMs = -1;           // the reply sent again this much later
+    int repeatEveryMs = 0;          // the reply repeated for ever at this period
     std::string note;             // for the log
 };
 

@@ -257,9 +257,11 @@ Behaviour:
   --baud N                  pace both directions as 8N1 at N baud (default 0: no pacing)
 Faults:
   --fault RULE              TARGET:KIND[=ARG][*TIMES], repeatable. TARGET: I E W S (a
-                            command letter), end (empty data frame), blockK or K.
+                            command letter), end (empty data frame), blockK or K,
+                            any (every frame).
                             KIND: silence, refuse[=TIMES], bad-checksum, code[=BYTE],
-                            truncate=M, delay=MS, lose. *TIMES: first occurrences only.
+                            truncate=M, delay=MS, lose, twice=MS, stray-before=N,
+                            stray-after=N, repeat=MS. *TIMES: first occurrences only.
   --noise-in RATE[:SEED]    damage bytes from the host with this probability per byte
   --noise-out RATE[:SEED]   damage bytes to the host likewise
   --hang-up-after-block K   close the line after acknowledging block K

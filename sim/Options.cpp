@@ -35,6 +35,10 @@ bool parseTarget(std::string_view t, FaultTarget &out, std::string *error)
         out.kind = FaultTarget::Kind::End;
         return true;
     }
+    if (t == "any") {
+        out.kind = FaultTarget::Kind::Any;
+        return true;
+    }
     std::string_view digits = t;
     if (digits.substr(0, 5) == "block")
         digits.remove_prefix(5);
@@ -125,6 +129,18 @@ std::optional<FaultRule> parseFaultRule(std::string_view text, std::string *erro
         rule.param = static_cast<int>(*arg);
     } else if (kind == "lose" || kind == "lose-reply") {
         rule.kind = FaultKind::LoseReply;
+    } else if (kind == "twice" || kind == "stray-before" || kind == "stray-after" || kind == "repeat") {
+        if (!needArg())
+            return std::nullopt;
+        rule.kind = kind == "twice"          ? FaultKind::Twice
+                    : kind == "stray-before" ? FaultKind::StrayBefore
+                    : kind == "stray-after"  ? FaultKind::StrayAfter
+                                             : FaultKind::Repeat;
+        rule.param = static_cast<int>(*arg);
+        if (rule.kind == FaultKind::Repeat && rule.param == 0) {
+            fail(error, "repeat=0 would flood the line");
+            return std::nullopt;
+        }
     } else {
         fail(error, "unknown fault \"" + std::string(kind) + "\"");
         return std::nullopt;

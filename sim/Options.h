@@ -26,7 +26,7 @@ enum class EraseOutcome {
 // What a fault rule is about: one command letter, the empty data frame, or the
 // k-th distinct block of a write (retransmissions share the index).
 struct FaultTarget {
-    enum class Kind { Command, End, Block };
+    enum class Kind { Command, End, Block, Any };
     Kind kind = Kind::Command;
     char letter = 'I';
     unsigned block = 0;
@@ -40,6 +40,10 @@ enum class FaultKind {
     Truncate,     // done, only the first `param` reply bytes sent
     Delay,        // done, reply `param` ms late
     LoseReply,    // done, nothing sent (the host will retransmit)
+    Twice,        // done, the reply sent again `param` ms later
+    StrayBefore,  // done, `param` stray bytes just before the reply
+    StrayAfter,   // done, `param` stray bytes just after the reply
+    Repeat,       // done, and from then on the reply repeated every `param` ms
 };
 
 struct FaultRule {
@@ -50,7 +54,8 @@ struct FaultRule {
 };
 
 // "TARGET:KIND[=ARG][*TIMES]", e.g. "I:silence*1", "block3:refuse=2",
-// "end:truncate=3", "W:code=0x07", "E:delay=500", "2:lose". For refuse, ARG is
+// "end:truncate=3", "W:code=0x07", "E:delay=500", "2:lose", "any:twice=2",
+// "block10:stray-after=4", "block5:repeat=50". For refuse, ARG is
 // the number of refusals. nullopt and a reason in *error on a malformed rule.
 std::optional<FaultRule> parseFaultRule(std::string_view text, std::string *error = nullptr);
 std::optional<EraseOutcome> parseEraseOutcome(std::string_view text);

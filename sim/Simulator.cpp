@@ -111,7 +111,10 @@ void Simulator::run()
         const nfds_t nfds = pty_.master() >= 0 ? 2 : 1;
         timespec ts{};
         const timespec *timeout = nullptr;
-        if (const auto d = receiver_.deadline()) {
+        auto d = receiver_.deadline();
+        if (const auto s = nextScheduled(); s && (!d || *s < *d))
+            d = s;
+        if (d) {
             ts = toTimespec(std::max(Clock::duration::zero(), *d - Clock::now()));
             timeout = &ts;
         }
@@ -123,6 +126,7 @@ void Simulator::run()
             break;
         if (nfds == 2 && fds[1].revents)
             receive();
+        sendScheduled();
         std::vector<RxEvent> events;
         receiver_.expire(Clock::now(), events);
         for (RxEvent &e : events)
@@ -243,8 +247,18 @@ void Simulator::handleEvent(RxEvent &e)
         if (!sleepUntil(ready))
             return;
         log("sim> nothing sent");
-    } else if (!reply(std::move(o.reply), ready)) {
-        return;
+    } else {
+        const Bytes plain = o.reply;
+        Bytes wire = o.strayBefore;
+        wire.insert(wire.end(), o.reply.begin(), o.reply.end());
+        wire.insert(wire.end(), o.strayAfter.begin(), o.strayAfter.end());
+        if (!reply(std::move(wire), ready))
+            return;
+        if (o.copyAfterMs >= 0)
+            schedule(lastReplyDue_ + std::chrono::milliseconds(o.copyAfterMs), plain, Clock::duration::zero());
+        if (o.repeatEveryMs > 0)
+            schedule(lastReplyDue_ + std::chrono::milliseconds(o.repeatEveryMs), plain,
+                     std::chrono::milliseconds(o.repeatEveryMs));
     }
     if (o.hangUpAfter)
         hangUp();
@@ -265,6 +279,7 @@ bool Simulator::reply(Bytes bytes, Clock::time_point notBefore)
         txFree_ = start + byteTime_ * long(bytes.size());
         due = txFree_;
     }
+    lastReplyDue_ = due;
     if (!sleepOnTime(due))
         return false;
     const char *code = bytes.size() < 2 ? "" : bytes[1] == ACK ? " (ACK)" : bytes[1] == NAK ? " (NAK)" : "";
@@ -290,12 +305,55 @@ bool Simulator::sleepUntil(Clock::time_point t)
     for (;;) {
         if (stopping_)
             return false;
+        // Copies and repeats keep their time while the indicator is busy.
+        sendScheduled();
         const auto now = Clock::now();
         if (now >= t)
             return true;
+        auto until = t;
+        if (const auto s = nextScheduled(); s && *s < until)
+            until = std::max(*s, now);
         pollfd pfd{wake_[0], POLLIN, 0};
-        const timespec ts = toTimespec(t - now);
+        const timespec ts = toTimespec(until - now);
         ::ppoll(&pfd, 1, &ts, nullptr);
+    }
+}
+
+void Simulator::schedule(Clock::time_point at, Bytes bytes, Clock::duration every)
+{
+    if (byteTime_.count())  // its last byte through the wire
+        at += byteTime_ * long(bytes.size());
+    scheduled_.push_back({at, std::move(bytes), every});
+}
+
+std::optional<Clock::time_point> Simulator::nextScheduled() const
+{
+    std::optional<Clock::time_point> next;
+    for (const Scheduled &s : scheduled_)
+        if (!next || s.at < *next)
+            next = s.at;
+    return next;
+}
+
+void Simulator::sendScheduled()
+{
+    const auto now = Clock::now();
+    for (std::size_t i = 0; i < scheduled_.size();) {
+        if (scheduled_[i].at > now || hungUp_) {
+            ++i;
+            continue;
+        }
+        Scheduled s = scheduled_[i];
+        if (byteTime_.count())
+            txFree_ = std::max(now, txFree_) + byteTime_ * long(s.bytes.size());
+        log("sim> " + hexDump(s.bytes, 32) + " (again)");
+        writeAll(s.bytes);
+        if (s.every.count()) {
+            scheduled_[i].at = s.at + s.every;
+            ++i;
+        } else {
+            scheduled_.erase(scheduled_.begin() + long(i));
+        }
     }
 }
 

@@ -90,6 +90,10 @@ private:
     bool writeAll(const Bytes &bytes);
     void log(const std::string &line) const;
     void hangUp();
+    // Replies the fault rules send again later (copies, repeats).
+    void schedule(Clock::time_point at, Bytes bytes, Clock::duration every);
+    void sendScheduled();
+    std::optional<Clock::time_point> nextScheduled() const;
 
     Options options_;
     PtyLink pty_;
@@ -105,6 +109,13 @@ private:
     Clock::duration lateness_{0};  // how late a wake-up comes, on average
     Clock::time_point rxFree_{}, txFree_{};
     Clock::time_point started_;
+    Clock::time_point lastReplyDue_{};
+    struct Scheduled {
+        Clock::time_point at;
+        Bytes bytes;
+        Clock::duration every;
+    };
+    std::vector<Scheduled> scheduled_;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

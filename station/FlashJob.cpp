@@ -16,7 +16,14 @@ FlashJob::FlashJob(QObject *parent) : QObject(parent)
     m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 #endif
     m_killTimer.setSingleShot(true);
-    connect(&m_killTimer, &QTimer::timeout, &m_process, &QProcess::kill);
+    connect(&m_killTimer, &QTimer::timeout, this, [this] {
+        if (m_stopsSent++ == 1) {
+            m_process.terminate();
+            m_killTimer.start(3000);
+        } else {
+            m_process.kill();
+        }
+    });
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &FlashJob::readLines);
     connect(&m_process, &QProcess::readyReadStandardError, this,
             [this] { m_state.errorOutput += QString::fromLocal8Bit(m_process.readAllStandardError()); });
@@ -54,6 +61,7 @@ void FlashJob::stop(int graceMs)
     if (!running())
         return;
     m_state.phase = JobState::Phase::Stopping;
+    m_stopsSent = 1;
     m_process.terminate();
     m_killTimer.start(graceMs);
     emit changed();

@@ -29,9 +29,11 @@ public:
     ~FlashJob() override;
 
     void start(const QString &program, const QStringList &arguments);
-    // Asks the child to stop between two frames (SIGTERM); a child that has
-    // not ended after graceMs is killed.
-    void stop(int graceMs = 6000);
+    // Asks the child to stop between two frames (SIGTERM); it still waits for
+    // the replies it is owed, the erase's included. A child still running
+    // after graceMs is told again, which ends it at once (its port released
+    // properly); only one that survives that too is killed.
+    void stop(int graceMs = 27000);
     bool running() const { return m_process.state() != QProcess::NotRunning; }
     bool failed() const { return m_state.phase == JobState::Phase::Done && m_state.exitCode != 0; }
     const JobState &state() const { return m_state; }
@@ -49,6 +51,7 @@ private:
     QProcess m_process;
     QByteArray m_pending;  // an unfinished line
     QTimer m_killTimer;
+    int m_stopsSent = 0;
     QElapsedTimer m_clock;
     JobState m_state;
     double m_firstT = -1;  // the child's time and count at its first progress

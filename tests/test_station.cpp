@@ -97,11 +97,12 @@ private slots:
         QCOMPARE(exits, (QStringList{"com1:0", "com2:0", "com3:0", "com3:6", "com4:0"}));
     }
 
-    // Closing while the indicators erase: asked first, then every child stops cleanly.
+    // Closing while the indicators erase: asked first, then every child waits
+    // for its erase to end and stops cleanly.
     void closeMidUpdate()
     {
         torvexsim::Options slowErase;
-        slowErase.eraseTime = std::chrono::milliseconds(60000);
+        slowErase.eraseTime = std::chrono::milliseconds(4000);
         Rack rack({slowErase, slowErase});
         rack.station->updateTicked();
         QTRY_VERIFY_WITH_TIMEOUT(rack.state(0).stage == "erase" && rack.state(1).stage == "erase", 20000);

@@ -80,11 +80,14 @@ private slots:
         QCOMPARE(r.outcome, s.outcome);
         QCOMPARE(view.boxes, s.boxes);
         QCOMPARE(foldStatus(view.status), s.status);
-        QCOMPARE(rig.received().toHex(), wireOf(s.wire, image).toHex());
         QCOMPARE(rig.flash(s.size) == image, s.flashed);
         QVERIFY2(wrongLimits.isEmpty(), qPrintable(wrongLimits.join(' ')));
-        kinds.removeDuplicates();
-        QCOMPARE(kinds.size() == 6, s.wire.contains(QStringLiteral("S")));
+        const bool exactWire = !s.wire.isEmpty();
+        if (exactWire) {
+            QCOMPARE(rig.received().toHex(), wireOf(s.wire, image).toHex());
+            kinds.removeDuplicates();
+            QCOMPARE(kinds.size() == 6, s.wire.contains(QStringLiteral("S")));
+        }
 
         // Buttons locked for the whole update; the hourglass from the erase on.
         QCOMPARE(view.events.constFirst(), QStringLiteral("disable"));
@@ -98,7 +101,7 @@ private slots:
         for (const QString &text : std::as_const(view.statusHistory))
             if (const auto m = progress.match(text); m.hasMatch() && (counts.isEmpty() || counts.constLast() != m.captured(1).toLongLong()))
                 counts << m.captured(1).toLongLong();
-        for (qsizetype k = 0; k < counts.size(); ++k)
+        for (qsizetype k = 0; exactWire && k < counts.size(); ++k)
             QCOMPARE(counts[k], qMin<qint64>(98 * k, s.size));
         QCOMPARE(counts.isEmpty(), !s.status.contains(QStringLiteral("flash  (")));
 

@@ -39,14 +39,22 @@ void funEnterBootLoader(Link &link)
 
 void funResyncLink(Link &link)
 {
+    // Doubt left by earlier exchanges is waited out first; a line that never
+    // goes quiet is sent nothing at all.
+    if (!link.settle()) {
+        link.com1.close();
+        return;
+    }
     link.ensureOpen();
     writeRepeated(link, QByteArrayLiteral("\r"), 20);
     funSendBlock(link, {}, 0, 0, ResyncTimeMs);
-    link.ensureOpen();
-    writeRepeated(link, QByteArrayLiteral("\r"), 20);
-    // Neither a late answer to the empty frame nor stray bytes from before
-    // (an update that was cut short) may be read as the next reply.
-    link.settle(ResyncQuietMs);
+    if (!link.lineUnusable()) {
+        link.ensureOpen();
+        writeRepeated(link, QByteArrayLiteral("\r"), 20);
+        // Neither a late answer to the empty frame nor stray bytes from before
+        // (an update that was cut short) may be read as the next reply.
+        link.settle(ResyncQuietMs);
+    }
     link.com1.close();
 }
 
@@ -90,16 +98,21 @@ CmdResult funEraseFlash(Link &link, UpdateView &statusBox)
     armTick();
 
     int kept = clockSecond();
-    while (link.LinkTag == LinkState::Wait && !link.stopRequested()) {
+    bool stopNoted = false;
+    // A stop still waits for the erase to end: its reply, left on the line,
+    // would be taken for the reply to the next run's erase.
+    while (link.LinkTag == LinkState::Wait) {
         if (clockSecond() != kept) {
             appendStatus(statusBox, QStringLiteral("."));
             kept = clockSecond();
+        }
+        if (link.stopRequested() && !stopNoted) {
+            stopNoted = true;
+            statusBox.stopDeferred(UpdateStage::Erase);
         }
         Link::yieldEvents();
     }
     secondTick.stop();
     link.com1.close();
-    if (link.LinkTag != LinkState::Ok)
-        link.expectLateReply(EraseTimeMs);
-    return classifyReply(link, proto::ShortReplyLength);
+    return finishExchange(link, proto::ShortReplyLength);
 }

@@ -1,6 +1,8 @@
 #include "bootloader/Update.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -34,8 +36,12 @@ CmdResult endWriteMode(Link &link, UpdateView &view, UpdateReport &report,
 
 UpdateReport finish(UpdateView &view, Link &link, UpdateReport report, UpdateOutcome outcome)
 {
+    // A stop, like any end, leaves no reply owed on the line: the next run
+    // would take it for its own.
+    link.awaitOwedReplies();
     report.outcome = link.stopRequested() ? UpdateOutcome::Interrupted : outcome;
     report.portFailed = link.portFailed();
+    report.portLost = link.portLost();
     view.EnableButtons();
     return report;
 }
@@ -46,6 +52,87 @@ void enterStage(UpdateView &view, UpdateReport &report, UpdateStage stage)
     view.stageStarted(stage);
 }
 
+
+QString progress(const QString &saved, qint64 sent, const QString &total)
+{
+    return saved + QLatin1Char('(') + QString::number(sent) + QLatin1Char('/') + total + QLatin1Char(')');
+}
+
+// Up to three attempts; the exchange engine waits out a suspect line before
+// each, so a retry's reply cannot be an earlier attempt's.
+CmdResult sendBlock(Link &link, UpdateReport &report, std::span<const std::uint8_t> block, int length,
+                    std::uint8_t sequence)
+{
+    CmdResult r = CmdResult::NoReply;
+    for (int attempt = 0; attempt < BlockAttempts && r != CmdResult::Ack && !link.stopRequested()
+                          && !link.lineUnusable(); ++attempt) {
+        if (attempt > 0)
+            ++report.retries;
+        r = funSendBlock(link, block, length, sequence, BlockTimeMs);
+    }
+    return r;
+}
+
+UpdateReport writeFailed(UpdateView &view, Link &link, UpdateReport &report,
+                         std::array<std::uint8_t, RxBufferSize> &blockData)
+{
+    view.showMessage(QStringLiteral("Error al escribir en flash"), BoxIcon::None);
+    appendStatus(view, CRLF);
+    appendStatus(view, QStringLiteral("Write Fail!!."));
+    appendStatus(view, CRLF);
+    enterStage(view, report, UpdateStage::EndWrite);
+    if (!link.stopRequested())
+        funResyncLink(link);
+    endWriteMode(link, view, report, blockData);
+    return finish(view, link, report, UpdateOutcome::WriteFailed);
+}
+
+enum class Ending {
+    Acknowledged,     // last block and end of write acknowledged on a clean line
+    NotAcknowledged,  // last block acknowledged on a clean line; end of write not
+    LastBlockInDoubt,
+    Stopped,
+};
+
+// Neither the end-of-write frame nor the reset carries a sequence number, so
+// a reply shifted by one would turn a lost last block into a success. The
+// last block's acknowledgement stands only if nothing follows it before the
+// end frame goes out, and nothing but the end's own reply follows that: a
+// shifted sequence shows its reply over within milliseconds. Otherwise the
+// line is waited out (by the engine) and the last block goes again with its
+// sequence number; the indicator writes it again while write mode is on, and
+// refuses it once the end frame has been taken, when nothing can be proven.
+Ending endWrite(UpdateView &view, Link &link, UpdateReport &report, std::array<std::uint8_t, RxBufferSize> &blockData,
+                int lastLength, std::uint8_t lastSequence, const QString &saved, qint64 toSend, const QString &total)
+{
+    for (int round = 1;; ++round) {
+        const quint64 mark = link.eventsAtLastSend();
+        link.listen(EndListenMs);
+        if (link.stopRequested())
+            return Ending::Stopped;
+        if (link.suspectEvents() == mark) {
+            const CmdResult r = funSendBlock(link, blockData, 0, 0, EndWriteTimeMs);
+            const quint64 afterEnd = link.suspectEvents();
+            if (r == CmdResult::Ack || r == CmdResult::Refused) {
+                link.listen(EndListenMs);
+                if (link.stopRequested())
+                    return Ending::Stopped;
+                if (link.suspectEvents() == afterEnd)
+                    return r == CmdResult::Ack ? Ending::Acknowledged : Ending::NotAcknowledged;
+            } else if (!link.lastReplyDoubtful()) {
+                // No reply, or a garbled one: what failed is the end, not the block.
+                return link.stopRequested() ? Ending::Stopped : Ending::NotAcknowledged;
+            }
+        }
+        if (round == EndRounds || link.lineUnusable() || link.stopRequested())
+            return link.stopRequested() ? Ending::Stopped : Ending::LastBlockInDoubt;
+        view.setStatusText(progress(saved, toSend - lastLength, total));
+        ++report.retries;
+        if (sendBlock(link, report, blockData, lastLength, lastSequence) != CmdResult::Ack)
+            return link.stopRequested() ? Ending::Stopped : Ending::LastBlockInDoubt;
+        view.setStatusText(progress(saved, toSend, total));
+    }
+}
 
 }  // namespace
 
@@ -66,32 +153,32 @@ QString stageName(UpdateStage stage)
 UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &selection)
 {
     UpdateReport report;
-    link.clearPortFailed();
-    // An earlier update's late replies are dropped by the first exchange.
-    link.forgetLateReply();
+    link.beginUpdate();
     view.DisableButtons();
 
-    // A file that cannot be opened (a later selection was cancelled or failed
-    // while an earlier file is still shown) is treated like no file at all,
-    // before the status text is touched or anything is sent.
-    QFile image(selection.dialogFileName);
+    // The image is read once: what is written, reported and hashed are the
+    // same bytes, whatever happens to the file meanwhile. A file that cannot
+    // be read (a later selection was cancelled or failed while an earlier
+    // file is still shown) is treated like no file at all, before the status
+    // text is touched or anything is sent.
+    QFile file(selection.dialogFileName);
     const auto size = imageFileSize(selection.dialogFileName);
-    if (view.fileText().isEmpty() || !size || !image.open(QIODevice::ReadOnly)) {
+    QByteArray image;
+    if (!view.fileText().isEmpty() && size && file.open(QIODevice::ReadOnly))
+        image = file.readAll();
+    file.close();
+    if (image.isEmpty() || image.size() != *size) {
         view.showMessage(QStringLiteral("First select a valid file"), BoxIcon::Error);
         return finish(view, link, report, UpdateOutcome::NoFile);
     }
     view.setStatusText(QString());
 
-    QString version;
-    try {
-        version = funFileVersion(image);
-    } catch (const ImageReadError &) {
-        version = QString::fromLatin1(NoValue);
-    }
-    selection.FileSize = std::int32_t(*size);
-    view.setFileSizeText(QString::number(*size));
-    view.setFileVersionText(version);
-    image.seek(0);
+    QBuffer snapshot(&image);
+    snapshot.open(QIODevice::ReadOnly);
+    selection.FileSize = std::int32_t(image.size());
+    view.setFileSizeText(QString::number(image.size()));
+    view.setFileVersionText(funFileVersion(snapshot));
+    view.imageTaken(image);
     if (link.stopRequested())
         return finish(view, link, report, UpdateOutcome::Interrupted);
 
@@ -129,6 +216,8 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
         view.showMessage(QStringLiteral("Fail erasing the flash"), BoxIcon::Error);
         return finish(view, link, report, UpdateOutcome::EraseFailed);
     }
+    if (link.stopRequested())
+        return finish(view, link, report, UpdateOutcome::Interrupted);
     appendStatus(view, CRLF);
     appendStatus(view, QStringLiteral("Flash erase finished ok."));
     appendStatus(view, CRLF);
@@ -152,55 +241,46 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
     std::array<std::uint8_t, RxBufferSize> blockData{};
     std::uint8_t sequence = 0;
     qint64 sent = 0;
+    int length = 0;
     const QString total = QString::number(toSend);
     while (sent < toSend) {
         if (link.stopRequested())
             return finish(view, link, report, UpdateOutcome::Interrupted);
-        view.setStatusText(saved + QLatin1Char('(') + QString::number(sent) + QLatin1Char('/')
-                           + total + QLatin1Char(')'));
-        const int length = int(qMin<qint64>(proto::MaxBlockLength, toSend - sent));
-        // A file that shrank since it was opened must not be padded and
-        // reported as written: it fails like a block the indicator refused.
-        const bool complete = image.read(reinterpret_cast<char *>(blockData.data()), length) == length;
-        CmdResult r = CmdResult::NoReply;
-        // Retries go out at once; a late reply to an earlier attempt of the
-        // same block acknowledges the same bytes.
-        for (int attempt = 0; complete && attempt < BlockAttempts && r != CmdResult::Ack
-                              && !link.stopRequested(); ++attempt) {
-            if (attempt > 0)
-                ++report.retries;
-            r = funSendBlock(link, blockData, length, sequence, BlockTimeMs);
-        }
+        view.setStatusText(progress(saved, sent, total));
+        length = int(qMin<qint64>(proto::MaxBlockLength, toSend - sent));
+        std::copy_n(image.constData() + sent, length, reinterpret_cast<char *>(blockData.data()));
+        // Middle blocks are guarded by the indicator's sequence check; the
+        // last one is not: a copy of the reply before it must show first.
+        if (sent + length == toSend)
+            link.listen(EndListenMs);
+        const CmdResult r = sendBlock(link, report, blockData, length, sequence);
         ++sequence;
         if (link.stopRequested())
             return finish(view, link, report, UpdateOutcome::Interrupted);
-        // Whatever an earlier attempt still sends must be gone before the next frame.
-        link.settle();
-        if (r != CmdResult::Ack) {
-            view.showMessage(QStringLiteral("Error al escribir en flash"), BoxIcon::None);
-            image.close();
-            appendStatus(view, CRLF);
-            appendStatus(view, QStringLiteral("Write Fail!!."));
-            appendStatus(view, CRLF);
-            enterStage(view, report, UpdateStage::EndWrite);
-            if (!link.stopRequested())
-                funResyncLink(link);
-            endWriteMode(link, view, report, blockData);
-            return finish(view, link, report, UpdateOutcome::WriteFailed);
-        }
+        if (r != CmdResult::Ack)
+            return writeFailed(view, link, report, blockData);
         ++report.blocks;
         sent += length;
         report.sent = sent;
         view.blockAcknowledged(sent, toSend, report.retries);
     }
-    view.setStatusText(saved + QLatin1Char('(') + total + QLatin1Char('/') + total
-                       + QLatin1Char(')'));
+    view.setStatusText(progress(saved, toSend, total));
 
     enterStage(view, report, UpdateStage::EndWrite);
-    endWriteMode(link, view, report, blockData);
-    if (link.stopRequested())
+    const Ending ending = endWrite(view, link, report, blockData, length, std::uint8_t(sequence - 1), saved,
+                                   toSend, total);
+    if (ending == Ending::Stopped)
         return finish(view, link, report, UpdateOutcome::Interrupted);
-    link.settle();
+    if (ending == Ending::LastBlockInDoubt) {
+        report.blocks = qMax(0, report.blocks - 1);
+        report.sent = toSend - length;
+        view.setStatusText(progress(saved, report.sent, total));
+        return writeFailed(view, link, report, blockData);
+    }
+    if (ending == Ending::NotAcknowledged) {
+        report.endWriteRefused = true;
+        view.showMessage(QStringLiteral("Error al salir del modo escritura flash"), BoxIcon::None);
+    }
     appendStatus(view, CRLF);
     appendStatus(view, QStringLiteral("Program update Ok."));
     appendStatus(view, CRLF);
@@ -210,6 +290,8 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
     enterStage(view, report, UpdateStage::Reset);
     if (link.stopRequested())
         return finish(view, link, report, UpdateOutcome::Interrupted);
+    // The reset is acknowledged on a clean line or not at all: the engine
+    // waits out any doubt before it, and a doubtful reply counts as none.
     const CmdResult reset = funSendCommand(link, 'S', proto::GuardValue, 0,
                                            proto::ShortReplyLength, ResetTimeMs, true);
     UpdateOutcome outcome = report.endWriteRefused ? UpdateOutcome::EndWriteRefused : UpdateOutcome::Ok;
@@ -217,6 +299,5 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
         view.showMessage(QStringLiteral("Fail reseting indicator."), BoxIcon::Error);
         outcome = UpdateOutcome::ResetFailed;
     }
-    image.close();
     return finish(view, link, report, outcome);
 }

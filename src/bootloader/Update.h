@@ -24,6 +24,7 @@ struct UpdateReport {
     UpdateOutcome outcome = UpdateOutcome::NoFile;
     bool endWriteRefused = false;  // also set when the reset went through
     bool portFailed = false;       // the port could not be opened at some point
+    bool portLost = false;         // the device vanished or hung up during the update
     int blocks = 0;                // blocks acknowledged
     int retries = 0;               // repeated block attempts
     UpdateStage stage = UpdateStage::WakeUp;  // the stage the update ended in
@@ -41,3 +42,9 @@ inline constexpr int BlockTimeMs = 2000;
 inline constexpr int EndWriteTimeMs = 300;
 inline constexpr int ResetTimeMs = 300;
 inline constexpr int BlockAttempts = 3;
+// Before the last block, before the end of write and after it the line is
+// watched this long: a copied or shifted reply shows within milliseconds.
+inline constexpr int EndListenMs = 20;
+// How often the last block and the end of write are tried on a line that
+// keeps turning suspect.
+inline constexpr int EndRounds = 3;

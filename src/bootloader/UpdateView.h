@@ -1,6 +1,7 @@
 #pragma once
 // What the update sequence needs of its window, beyond the file display.
 
+#include <QByteArray>
 #include <QString>
 
 #include "image/SelectionView.h"
@@ -29,6 +30,11 @@ public:
     // Optional reports for front ends that show more than the window does.
     virtual void stageStarted(UpdateStage) {}
     virtual void indicatorIdentified(const IndicatorFacts &) {}
+    // A stop was asked for while the indicator still owes a long reply (the
+    // erase): the update waits for it before it ends.
+    virtual void stopDeferred(UpdateStage) {}
+    // The image as it is written, read once at the start of the update.
+    virtual void imageTaken(const QByteArray &) {}
     // After each acknowledged block: image bytes acknowledged so far, of total.
     virtual void blockAcknowledged(qint64 sent, qint64 total, int retries)
     {

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include "link/PortHandle.h"
+
 CommPort::CommPort(QObject *parent) : QObject(parent)
 {
     m_linkDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
@@ -77,14 +79,28 @@ bool CommPort::setSettings(const QString &settings)
     return true;
 }
 
+void CommPort::holdDevice(bool hold)
+{
+    m_held = hold;
+    m_heldViaLink = hold && m_number > 0 && !portLinkTarget(m_number, m_linkDir).isEmpty();
+}
+
 bool CommPort::open()
 {
     if (m_port.isOpen())
         return true;
+    m_gone = false;
     // A comN link may be re-pointed at any time (a re-plugged adapter, another
     // indicator on the bench): the device it names now is the one to open.
     if (m_number > 0) {
         m_device = portDeviceName(m_number, m_linkDir);
+        if (m_heldViaLink && portLinkTarget(m_number, m_linkDir).isEmpty()) {
+            // The numbered default device would be another device altogether.
+            m_gone = true;
+            m_lastError = QSerialPort::DeviceNotFoundError;
+            m_lastErrorString = QStringLiteral("the link com%1 has vanished").arg(m_number);
+            return false;
+        }
     } else if (!m_named.isEmpty()) {
         // A device named through a link (/dev/serial/by-id/...) is opened by
         // its present real path, so the lock file is the device's own.
@@ -100,6 +116,7 @@ bool CommPort::open()
     if (!m_port.open(QIODevice::ReadWrite)) {
         m_lastError = m_port.error();
         m_lastErrorString = m_port.errorString();
+        m_gone = m_held && (m_lastError == QSerialPort::DeviceNotFoundError || !QFileInfo::exists(m_device));
         m_port.clearError();
         return false;
     }
@@ -107,6 +124,7 @@ bool CommPort::open()
     m_lastError = QSerialPort::NoError;
     m_lastErrorString.clear();
     enableLowLatency(m_port.handle(), m_lowLatency);
+    holdPortForRelease(m_port.handle(), m_device, m_lowLatency);
     return true;
 }
 
@@ -123,6 +141,7 @@ void CommPort::close()
     }
     if (m_port.isOpen()) {
         restoreLowLatency(m_port.handle(), m_lowLatency);
+        forgetHeldPort();
         m_port.close();
     }
     m_closing = false;
@@ -138,12 +157,13 @@ QByteArray CommPort::input()
     return data;
 }
 
-void CommPort::discardInput()
+qint64 CommPort::discardInput()
 {
     if (!m_port.isOpen())
-        return;
-    input();
+        return 0;
+    const qint64 dropped = input().size() + bytesInDriver(m_port.handle());
     m_port.clear(QSerialPort::Input);
+    return dropped;
 }
 
 bool CommPort::output(const QByteArray &bytes)
@@ -181,6 +201,7 @@ void CommPort::onError(QSerialPort::SerialPortError error)
     if (!m_closing) {
         // A device still there keeps its flags after we are gone: put them back.
         restoreLowLatency(m_port.handle(), m_lowLatency);
+        forgetHeldPort();
         m_port.close();
     }
     emit OnComm(comEventPortLost);

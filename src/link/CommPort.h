@@ -45,9 +45,17 @@ public:
     qint64 inBufferCount() const { return m_port.bytesAvailable(); }
     QByteArray input();                      // all waiting bytes
     // Drops every waiting byte, also those the driver holds but has not yet
-    // handed over (a real port drops what arrives while it is closed).
-    void discardInput();
+    // handed over (a real port drops what arrives while it is closed), and
+    // says how many there were.
+    qint64 discardInput();
     bool output(const QByteArray &bytes);    // one write
+
+    int baudRate() const { return m_port.baudRate(); }
+    // While held (an update runs), a comN link that vanishes is a lost
+    // device, never a reason to fall back to the numbered default device.
+    void holdDevice(bool hold);
+    // The last open failed because the device (or the link naming it) is gone.
+    bool deviceGone() const { return m_gone; }
 
     QSerialPort::SerialPortError lastError() const { return m_lastError; }
     QString lastErrorString() const { return m_lastErrorString; }
@@ -78,4 +86,7 @@ private:
     QElapsedTimer m_clock;
     LowLatencyState m_lowLatency;
     bool m_closing = false;
+    bool m_held = false;
+    bool m_heldViaLink = false;
+    bool m_gone = false;
 };

@@ -16,28 +16,58 @@ CmdResult classifyReply(const Link &link, int L)
     }
 }
 
+namespace {
+
+// Steps 1 to 4 of both exchanges, with the line's trust kept: a suspect line
+// is waited out before anything goes out, and bytes found waiting make it
+// suspect (and are waited out too). False: nothing may be sent.
+bool prepareExchange(Link &link, int timeLimitMs, bool reopen)
+{
+    if (!link.clearToSend() || link.stopRequested())
+        return false;
+    link.startTimeLimit(timeLimitMs);
+    link.LinkTag = LinkState::Wait;
+    if (reopen)
+        link.com1.close();
+    link.ensureOpen();
+    if (link.dropStaleInput()) {
+        if (!link.settle())
+            return false;
+        link.startTimeLimit(timeLimitMs);
+    }
+    return !link.lineUnusable();
+}
+
+CmdResult refuseToSend(Link &link)
+{
+    link.LinkTag = LinkState::Timeout;
+    return CmdResult::NoReply;
+}
+
+}  // namespace
+
+CmdResult finishExchange(Link &link, int L)
+{
+    return link.judgeReply(classifyReply(link, L));
+}
+
 CmdResult funSendCommand(Link &link, char letter, std::int32_t v32, int v16,
                          std::int16_t expected, int timeLimitMs, bool wait)
 {
     const auto frame = proto::commandFrame(letter, v32, v16);
     if (!frame || expected < 3 || expected > RxBufferSize || link.stopRequested())
         return CmdResult::NoReply;
-
-    link.startTimeLimit(timeLimitMs);
-    link.LinkTag = LinkState::Wait;
-    link.com1.close();
-    link.ensureOpen();
-    link.com1.discardInput();  // stale bytes of an earlier exchange
+    if (!prepareExchange(link, timeLimitMs, true))
+        return refuseToSend(link);
     link.RxCount = 0;
     link.RxExpected = expected;
+    link.frameGoingOut(int(frame->size()), expected, timeLimitMs);
     link.com1.output(*frame);
     if (!wait)
         return CmdResult::Ack;
     link.waitWhileWaiting();
     link.com1.close();
-    if (link.LinkTag != LinkState::Ok)
-        link.expectLateReply(timeLimitMs);
-    return classifyReply(link, expected);
+    return finishExchange(link, expected);
 }
 
 CmdResult funSendBlock(Link &link, std::span<const std::uint8_t> data, int n,
@@ -48,18 +78,15 @@ CmdResult funSendBlock(Link &link, std::span<const std::uint8_t> data, int n,
     const auto header = proto::blockHeader(n, sequence);
     if (!header)
         return CmdResult::NoReply;
-
-    link.startTimeLimit(timeLimitMs);
-    link.LinkTag = LinkState::Wait;
-    link.ensureOpen();
-    link.com1.discardInput();
+    if (!prepareExchange(link, timeLimitMs, false))
+        return refuseToSend(link);
     link.RxCount = 0;
     link.RxExpected = proto::ShortReplyLength;
+    const QByteArray trailer = proto::blockTrailer(*header, data.data(), n);
+    link.frameGoingOut(int(header->size() + n + trailer.size()), proto::ShortReplyLength, timeLimitMs);
     link.com1.output(*header);
     link.com1.output(QByteArray::fromRawData(reinterpret_cast<const char *>(data.data()), n));
-    link.com1.output(proto::blockTrailer(*header, data.data(), n));
+    link.com1.output(trailer);
     link.waitWhileWaiting();
-    if (link.LinkTag != LinkState::Ok)
-        link.expectLateReply(timeLimitMs);
-    return classifyReply(link, proto::ShortReplyLength);
+    return finishExchange(link, proto::ShortReplyLength);
 }

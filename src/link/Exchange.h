@@ -19,17 +19,21 @@ enum class CmdResult : std::uint8_t {
 // length (3..2001, what the receive buffer can complete), time limit in ms,
 // wait for the reply or return Ack after writing.
 // The port is closed and reopened before the frame and closed after a waited
-// reply. A 16-bit value out of range, or a stop requested on the link, sends
-// nothing and yields NoReply. An exchange that ends without a complete reply
-// tells the link that the reply may still come (Link::settle).
+// reply. A 16-bit value out of range, a stop requested on the link, or a line
+// that never went quiet sends nothing and yields NoReply. On a suspect line
+// the frame waits until the line is clean (Link::settle).
 CmdResult funSendCommand(Link &link, char letter, std::int32_t v32, int v16,
                          std::int16_t expected, int timeLimitMs, bool wait);
 
 // Data frame of the first n bytes of data with a sequence number; 5-byte
-// reply. An open port stays open. n outside 0..data.size(), or a stop
-// requested on the link, sends nothing and yields NoReply.
+// reply. An open port stays open. n outside 0..data.size(), a stop requested
+// on the link, or a line that never went quiet sends nothing and yields NoReply.
 CmdResult funSendBlock(Link &link, std::span<const std::uint8_t> data, int n,
                        std::uint8_t sequence, int timeLimitMs);
 
 // Classification after a wait, from LinkTag and the first L bytes of RxBuffer.
 CmdResult classifyReply(const Link &link, int L);
+// The classification as the link judges it: what a clean exchange never
+// produces makes the line suspect, and a well-formed reply that cannot be
+// this frame's counts as none (NoReply).
+CmdResult finishExchange(Link &link, int L);

@@ -13,6 +13,9 @@
 // link to /etc/bootloadertorvexii/, where the administrator maps the ports.
 QString portDeviceName(int number, const QString &linkDirectory);
 
+// The device a link `com<number>` names; "" when there is no such link.
+QString portLinkTarget(int number, const QString &linkDirectory);
+
 // The directories searched for comN links, in order; at most two.
 QStringList portLinkDirectories(const QString &linkDirectory);
 

@@ -27,7 +27,7 @@ QStringList portLinkDirectories(const QString &linkDirectory)
     return dirs;
 }
 
-QString portDeviceName(int number, const QString &linkDirectory)
+QString portLinkTarget(int number, const QString &linkDirectory)
 {
     if (number <= 0)
         return {};
@@ -40,7 +40,15 @@ QString portDeviceName(int number, const QString &linkDirectory)
             return real.isEmpty() ? link.symLinkTarget() : real;
         }
     }
-    return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+    return {};
+}
+
+QString portDeviceName(int number, const QString &linkDirectory)
+{
+    if (number <= 0)
+        return {};
+    const QString linked = portLinkTarget(number, linkDirectory);
+    return linked.isEmpty() ? QStringLiteral("/dev/ttyS%1").arg(number - 1) : linked;
 }
 
 namespace {

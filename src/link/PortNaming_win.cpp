@@ -10,6 +10,11 @@ QString portDeviceName(int number, const QString &)
     return number <= 0 ? QString() : QStringLiteral("COM%1").arg(number);
 }
 
+QString portLinkTarget(int, const QString &)
+{
+    return {};
+}
+
 QStringList portLinkDirectories(const QString &)
 {
     return {};

@@ -67,9 +67,10 @@ std::vector<Scenario> table()
          head() + done(1100), Whole, true, true},
         {"erase reply late, within its limit", {"E:delay=3500"}, 1100, O::Ok, 0, {}, head() + done(1100),
          Whole, true, true},
-        {"unplugged after block 3", {"hang-up=3"}, 1100, O::WriteFailed, 6, {writeError, endWriteError},
+        // A lost port ends the update at once through its failure path.
+        {"unplugged after block 3", {"hang-up=3"}, 1100, O::WriteFailed, 9, {writeError, endWriteError},
          head() + Erased + QStringLiteral("(392/1100)\nWrite Fail!!.\n"), {"wake", "I", "E", "W", "b0-3"},
-         false, true},
+         false},
         // Replies carry no sequence number: one that comes after its limit must
         // not be read as the reply to a later frame, nor hide a lost last block.
         {"block 2.05 s late, last block ignored once", {"program=100", "block1:delay=2050*1", "block11:silence*1"},
@@ -80,6 +81,23 @@ std::vector<Scenario> table()
         {"last block and every empty frame late", {"program=100", "block11:delay=2050*1", "end:delay=350"}, 1100,
          O::EndWriteRefused, 7, {endWriteError}, head() + done(1100),
          {"wake", "I", "E", "W", "b0-11", "b11", "end", "S"}, true, true},
+        // More replies than frames: a copy, noise, a slow block answered in
+        // order. Each ends in failure or with the image in the flash. (The
+        // wire is left unchecked: its retries depend on when the doubt shows.)
+        {"a reply copied 2 ms late, last block ignored once", {"block10:twice=2*1", "block11:silence*1"}, 1100,
+         O::Ok, 0, {}, head() + done(1100), {}, true, true},
+        {"paced: a copy inside the next block's wire time, that block ignored once",
+         {"baud=115200", "block5:twice=2*1", "block6:silence*1"}, 1100, O::Ok, 0, {}, head() + done(1100), {},
+         true, true},
+        {"noise after block 10's reply, last block refused", {"block10:stray-after=3*1", "block11:refuse=3"}, 1100,
+         O::WriteFailed, 6, {writeError}, head() + Erased + QStringLiteral("(1078/1100)\nWrite Fail!!.\n"), {},
+         false, true},
+        {"block 3 slow on every attempt, last block ignored once", {"block3:delay=2050", "block11:silence*1"}, 1100,
+         O::WriteFailed, 6, {writeError}, head() + Erased + QStringLiteral("(294/1100)\nWrite Fail!!.\n"), {},
+         false, true},
+        // Once write mode has ended the last block cannot be proven written.
+        {"end-of-write reply copied, reset refused", {"end:twice=2", "S:refuse"}, 1100, O::WriteFailed, 6,
+         {writeError}, head() + Erased + QStringLiteral("(1078/1100)\nWrite Fail!!.\n"), {}, true, true},
     };
 }
 

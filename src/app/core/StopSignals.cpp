@@ -3,6 +3,8 @@
 #include <QSocketNotifier>
 #include <QtGlobal>
 
+#include "link/PortHandle.h"
+
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <fcntl.h>
@@ -16,8 +18,12 @@ constexpr int Watched[] = {SIGINT, SIGTERM, SIGHUP};
 
 extern "C" void onStopSignal(int sig)
 {
-    if (g_first != 0)
-        _exit(128 + sig);  // asked twice: no more waiting for a safe point
+    if (g_first != 0) {
+        // Asked twice: no more waiting, but the device is left as found and
+        // free for the next program.
+        releaseHeldPortNow();
+        _exit(128 + sig);
+    }
     g_first = sig;
     const unsigned char byte = static_cast<unsigned char>(sig);
     [[maybe_unused]] const auto n = ::write(g_pipe[1], &byte, 1);

@@ -258,3 +258,9 @@ int runBootLoader(const QString &exeDir)
     window.show();
     return QApplication::exec();
 }
+
+void frmBootLoader::stopDeferred(UpdateStage)
+{
+    // The window was told to stop by a signal; whoever sent it reads this.
+    std::fputs("waiting for the indicator to finish erasing; signal again to quit now\n", stderr);
+}

@@ -63,6 +63,7 @@ public:
     void setBusyPointer() override;
     void DisableButtons() override;
     void EnableButtons() override;
+    void stopDeferred(UpdateStage stage) override;
 
 
 protected:
