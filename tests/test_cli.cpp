@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QtTest>
 #include <csignal>
+#include <mutex>
 
 #include "../cli/ExitCode.h"
 #include "image/FileSelection.h"
@@ -169,6 +170,59 @@ private slots:
         QCOMPARE(err.count(QLatin1Char('\n')), 1);
         QVERIFY(!lockFileLeft(QDir(rig.exeDir()).filePath(QStringLiteral("com3"))));
 
+        QCOMPARE(runFlash(args).code, 0);
+        rig.sim->stop();
+        QCOMPARE(rig.flash(image.size()), image);
+    }
+
+    // Ctrl-C during the erase: the erase's reply is still awaited (said once),
+    // so an immediate second run is not answered by it. A second Ctrl-C ends
+    // at once, and the port is released all the same.
+    void stopDuringErase_data()
+    {
+        QTest::addColumn<int>("stops");
+        QTest::newRow("once: the erase is awaited") << 1;
+        QTest::newRow("twice: ends at once") << 2;
+    }
+    void stopDuringErase()
+    {
+        QFETCH(int, stops);
+        SimRig rig;
+        torvexsim::Options slowErase;
+        slowErase.eraseTime = std::chrono::milliseconds(2500);
+        // What went out, as the simulator logs it when it sends.
+        std::mutex mutex;
+        int acksSent = 0;
+        slowErase.log = [&](const std::string &line) {
+            const std::lock_guard lock(mutex);
+            acksSent += line.find("sim> 02 06 00 0A 0D (ACK)") != std::string::npos;
+        };
+        QVERIFY(rig.start(slowErase));
+        const QByteArray image = makeImage(1100);
+        const QStringList args{QStringLiteral("--config"), rig.exeDir(), rig.writeFile(QStringLiteral("fw.bin"), image)};
+        QProcess run;
+        run.start(QStringLiteral(TORVEX_FLASH_BIN), args);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sim->counters().erases == 1, 10000);
+        for (int i = 0; i < stops; ++i) {
+            ::kill(pid_t(run.processId()), SIGINT);
+            QTest::qWait(300);  // the first is taken before the second comes
+        }
+        QVERIFY(run.state() == QProcess::NotRunning || run.waitForFinished(30000));
+        int acksAtExit;  // the resync's, then the erase's
+        {
+            const std::lock_guard lock(mutex);
+            acksAtExit = acksSent;
+        }
+        QCOMPARE(run.exitCode(), 130);
+        const QString err = QString::fromUtf8(run.readAllStandardError());
+        QCOMPARE(err.count(QStringLiteral("waiting for the indicator to finish erasing; press Ctrl-C again to quit now")),
+                 1);
+        QCOMPARE(acksAtExit >= 2, stops == 1);
+        QVERIFY(!lockFileLeft(QDir(rig.exeDir()).filePath(QStringLiteral("com3"))));
+        if (stops == 2) {
+            rig.sim->stop();
+            return;
+        }
         QCOMPARE(runFlash(args).code, 0);
         rig.sim->stop();
         QCOMPARE(rig.flash(image.size()), image);

@@ -1,7 +1,9 @@
 // The serial port, the receive path and the exchange engine against a far
 // end played on a pseudo-terminal.
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QtTest>
 #include <termios.h>
 #include <unistd.h>
@@ -166,6 +168,61 @@ private slots:
         QVERIFY(pty->send(hex("0215")));
         QTest::qWait(30);
         QCOMPARE(link->RxBuffer, kept);
+    }
+
+    // Whatever a clean exchange never produces makes the line suspect; the
+    // next frame, a retry included, waits until the line has been quiet for
+    // the limit in doubt and twice that limit has passed since the frame.
+    void suspectLineIsWaitedOut_data()
+    {
+        QTest::addColumn<QByteArray>("reply");  // to the first frame, at once
+        QTest::addColumn<int>("lateMs");        // then this, that late (-1: nothing)
+        QTest::addColumn<int>("result");
+        QTest::newRow("no reply, then a late one") << QByteArray() << 180 << int(CmdResult::NoReply);
+        QTest::newRow("bad checksum") << hex("0206000b0d") << -1 << int(CmdResult::BadChecksum);
+        QTest::newRow("bytes after the reply") << Ack + "xy" << -1 << int(CmdResult::NoReply);
+        QTest::newRow("bytes between exchanges") << Ack << 40 << int(CmdResult::Ack);
+    }
+    void suspectLineIsWaitedOut()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, lateMs);
+        QFETCH(int, result);
+        constexpr int Limit = 150;
+        openLink();
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> sent;
+        link->com1.setTracer([&](CommPort::Direction d, const QByteArray &b, qint64) {
+            if (d == CommPort::Direction::Out && b.startsWith('\x02'))
+                sent << clock.elapsed();
+        });
+        if (!reply.isEmpty())
+            pty->replyAfter(8, reply);
+        qint64 lateAt = -1;
+        if (lateMs >= 0)
+            QTimer::singleShot(lateMs, this, [&] { lateAt = clock.elapsed(); pty->send(Ack); });
+        QCOMPARE(int(funSendBlock(*link, NoData, 0, 0, Limit)), result);
+        QTRY_VERIFY(lateMs < 0 || lateAt >= 0);
+        pty->replyAfter(16, Ack);
+        QCOMPARE(funSendBlock(*link, NoData, 0, 0, Limit), CmdResult::Ack);
+        QCOMPARE(sent.size(), 2);
+        QVERIFY2(sent[1] - sent[0] >= 2 * Limit, qPrintable(QString::number(sent[1] - sent[0])));
+        QVERIFY(lateAt < 0 || sent[1] - lateAt >= Limit);
+        QVERIFY(!link->lineSuspect());
+    }
+
+    // A line that never goes quiet is sent nothing more.
+    void babblingLineGetsNoFrame()
+    {
+        openLink();
+        QTimer babble;
+        connect(&babble, &QTimer::timeout, this, [this] { pty->send("\x55"); });
+        babble.start(20);
+        QTest::qWait(50);
+        QCOMPARE(funSendBlock(*link, NoData, 0, 0, 100), CmdResult::NoReply);
+        QVERIFY(link->lineUnusable());
+        QVERIFY(!pty->received.contains('\x02'));
     }
 };
 
