@@ -10,6 +10,7 @@
 #include "ExitCode.h"
 #include "ImageInfo.h"
 #include "JsonView.h"
+#include "PortCommands.h"
 #include "PortSetup.h"
 #include "TerminalView.h"
 #include "UpdateLog.h"
@@ -17,7 +18,6 @@
 #include "app/core/StopSignals.h"
 #include "image/FileSelection.h"
 #include "link/Link.h"
-#include "link/PortDiscovery.h"
 
 namespace {
 
@@ -126,29 +126,6 @@ int parseArguments(const QStringList &arguments, Options &opts)
     if (p.isSet(log) && opts.logFile.isEmpty())
         return usageError(QStringLiteral("--log takes a file name"));
     return -1;
-}
-
-int listPorts(const QString &configDir)
-{
-    QString text;
-    const QList<DiscoveredPort> ports = discoverPorts(configDir);
-    for (const DiscoveredPort &port : ports) {
-        text += port.name;
-        if (port.device.isEmpty())
-            text += QStringLiteral(" -> (missing)");
-        else if (port.device != port.name)
-            text += QStringLiteral(" -> ") + port.device;
-        if (!port.description.isEmpty())
-            text += QStringLiteral("  (") + port.description + QLatin1Char(')');
-        if (!port.aliases.isEmpty())
-            text += QStringLiteral("  also ") + port.aliases.join(QStringLiteral(", "));
-        text += QLatin1Char('\n');
-    }
-    if (ports.isEmpty())
-        text = QStringLiteral("No serial ports found (nor comN links in %1).\n")
-                   .arg(QDir::toNativeSeparators(configDir));
-    writeOut(text);
-    return ExitOk;
 }
 
 // Arguments are decoded as UTF-8: other bytes cannot name the file any more.
@@ -269,8 +246,8 @@ int update(const Options &opts, StopSignals &stops)
     const PortReady port = preparePort(link, opts.port);
     if (!port.ok) {
         writeErr(QStringLiteral("error: port unusable: %1\n").arg(port.failure));
-        if (port.permission)
-            writeErr(QStringLiteral("hint: %1\n").arg(permissionHint()));
+        if (!port.hint.isEmpty())
+            writeErr(QStringLiteral("hint: %1\n").arg(port.hint));
         return end(ExitPortUnusable, nullptr, port.failure);
     }
     view.started(link.com1.commPort() ? QStringLiteral("com%1").arg(link.com1.commPort()) : opts.port.device,

@@ -104,7 +104,12 @@ private slots:
         QTest::newRow("laboratory build, --lab") << QStringList{"-c", "@dir", "--lab"}
             << makeImage(1100, "V2", "KD7", '0', "LABT") << 0 << "laboratory build";
         QTest::newRow("image missing") << QStringList{"-c", "@dir", "@dir/absent.bin"} << QByteArray() << 2 << "cannot read";
-        QTest::newRow("device missing") << QStringList{"-c", "@dir", "-p", "9"} << good << 3 << "port unusable";
+        QTest::newRow("dangling link") << QStringList{"-c", "@dir", "-p", "9"} << good << 3
+            << "port unusable: @dir/com9 is a dangling link: its target @dir/gone does not exist";
+        QTest::newRow("no link, no numbered device") << QStringList{"-c", "@dir", "-p", "200"} << good << 3
+            << "no com200 link found in @dir, and the numbered fallback device /dev/ttyS199 does not exist either";
+        QTest::newRow("--list-ports") << QStringList{"-c", "@dir", "--list-ports"} << QByteArray() << 0
+            << "com3 -> @slave\ncom9 -> @dir/gone (dangling link: @dir/gone does not exist)";
         QTest::newRow("no configuration file") << QStringList{"-c", "@dir/none"} << good << 3 << "not found";
         QTest::newRow("--info") << QStringList{"-i", "-c", "@dir"} << makeImage(1176) << 0 << "Blocks:       12 of at most 98 bytes";
     }
@@ -120,6 +125,8 @@ private slots:
         for (QString &a : args)
             a.replace(QLatin1String("@dir"), rig.exeDir()).replace(QLatin1String("@slave"),
                                                                    QString::fromStdString(rig.sim->slavePath()));
+        output.replace(QLatin1String("@dir"), rig.exeDir()).replace(QLatin1String("@slave"),
+                                                                    QString::fromStdString(rig.sim->slavePath()));
         if (!image.isEmpty())
             args << rig.writeFile(QStringLiteral("fw.bin"), image);
         const Result r = runFlash(args);
