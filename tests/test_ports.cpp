@@ -143,6 +143,14 @@ private slots:
         for (QString line : lines)
             QVERIFY2(note.contains(line.replace("@dir", dir)), qPrintable(note));
     }
+
+    void shellWords()
+    {
+        QCOMPARE(shellQuoted("/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"),
+                 QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"));
+        QCOMPARE(shellQuoted("/opt/my tools/com3"), QStringLiteral("'/opt/my tools/com3'"));
+        QCOMPARE(shellQuoted("it's"), QStringLiteral("'it'\\''s'"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPorts)
