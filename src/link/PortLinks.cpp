@@ -94,7 +94,8 @@ PortLinkChange setPortLink(int number, const QString &device, const QString &con
 
     // Linked to itself the port would name nothing.
     const QFileInfo given(c.target);
-    if (given.fileName() == linkName(number) && QDir(given.absolutePath()).canonicalPath() == QDir(folder).canonicalPath()) {
+    if (given.fileName() == linkName(number)
+        && QDir(given.absolutePath()).canonicalPath() == QDir(folder).canonicalPath()) {
         c.failure = QStringLiteral("%1 is the link %2 itself: name the adapter's device").arg(device, c.link);
         return c;
     }
