@@ -14,7 +14,8 @@ PortReady failed(const Link &link, const QString &why)
 {
     PortReady r;
     r.failure = why;
-    r.permission = lacksPermission(link.com1);
+    if (lacksPermission(link.com1))
+        r.hint = permissionHint(link.com1.deviceName());
     return r;
 }
 
@@ -35,7 +36,7 @@ PortReady preparePort(Link &link, const PortRequest &request)
         const StartUpResult r = runStartUp(link, request.configDir);
         if (!r.ok)
             return failed(link, r.failure);
-        return {true, r.ProgMode, {}, false};
+        return {true, r.ProgMode, {}, {}};
     }
 
     if (!pathIsExact(request.configDir))
@@ -46,7 +47,7 @@ PortReady preparePort(Link &link, const PortRequest &request)
     if (!named || !configurePort(link))
         return failed(link, QStringLiteral("port %1 names no serial device").arg(request.number));
     if (!link.com1.open())
-        return failed(link, QStringLiteral("%1: %2").arg(link.com1.deviceName(), link.com1.lastErrorString()));
+        return failed(link, openFailureText(link.com1, request.configDir));
     link.com1.close();
-    return {true, configuredProgMode(request.configDir), {}, false};
+    return {true, configuredProgMode(request.configDir), {}, {}};
 }

@@ -16,7 +16,7 @@ struct PortReady {
     bool ok = false;
     bool progMode = false;    // [MODE] ModeProg of the configuration file
     QString failure;          // what failed, for the user
-    bool permission = false;  // the failure is a lack of permission
+    QString hint;             // what to do about a lack of permission, "" otherwise
 };
 
 PortReady preparePort(Link &link, const PortRequest &request);

@@ -10,6 +10,7 @@
 #include "ExitCode.h"
 #include "ImageInfo.h"
 #include "JsonView.h"
+#include "PortCommands.h"
 #include "PortSetup.h"
 #include "TerminalView.h"
 #include "UpdateLog.h"
@@ -17,7 +18,6 @@
 #include "app/core/StopSignals.h"
 #include "image/FileSelection.h"
 #include "link/Link.h"
-#include "link/PortDiscovery.h"
 
 namespace {
 
@@ -45,6 +45,7 @@ struct Options {
     bool info = false;
     bool trace = false;
     bool listPorts = false;
+    int setPort = 0;  // N of --set-port N PATH; the PATH is `image`
     bool json = false;
     QString logFile;
 };
@@ -60,6 +61,9 @@ int parseArguments(const QStringList &arguments, Options &opts)
 {
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral(
+        "       torvex-flash --info [--lab] IMAGE\n"
+        "       torvex-flash --list-ports\n"
+        "       torvex-flash --set-port N PATH\n"
         "Writes the firmware IMAGE into a Torvex-II indicator on a serial port.\n"
         "The port is the one configured in BootLoaderTorvexII.ini beside the program\n"
         "(see --config), unless --port or --device names another."));
@@ -82,11 +86,18 @@ int parseArguments(const QStringList &arguments, Options &opts)
         QStringLiteral("Every byte written (>) and received (<), time-stamped, on standard error."));
     const QCommandLineOption listPorts({QStringLiteral("l"), QStringLiteral("list-ports")},
         QStringLiteral("List the machine's serial devices and the comN links."));
+    const QCommandLineOption setPort(QStringLiteral("set-port"),
+        QStringLiteral("Link port N to the serial device PATH, given instead of IMAGE: make or "
+                       "replace the link comN where port N is looked up, new links beside the "
+                       "configuration file's real location. Name the adapter by its "
+                       "/dev/serial/by-id/... path, which survives re-plugging. Exit status 0 "
+                       "when linked, 3 when not (why, and the command for root, on standard error)."),
+        QStringLiteral("N"));
     const QCommandLineOption json(QStringLiteral("json"),
         QStringLiteral("Progress as JSON, one event per line, on standard output."));
     const QCommandLineOption log(QStringLiteral("log"),
         QStringLiteral("Append one JSON line describing the update to FILE."), QStringLiteral("FILE"));
-    p.addOptions({port, device, config, lab, info, trace, listPorts, json, log});
+    p.addOptions({port, device, config, lab, info, trace, listPorts, setPort, json, log});
     p.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("Firmware image (*.bin)."));
 
     if (!p.parse(arguments))
@@ -105,6 +116,17 @@ int parseArguments(const QStringList &arguments, Options &opts)
     opts.listPorts = p.isSet(listPorts);
     if (opts.listPorts)
         return -1;
+    if (p.isSet(setPort)) {
+        bool ok = false;
+        opts.setPort = p.value(setPort).toInt(&ok);
+        if (!ok || opts.setPort < 1 || opts.setPort > 255)
+            return usageError(QStringLiteral("--set-port takes a number from 1 to 255"));
+        if (p.positionalArguments().size() != 1)
+            return usageError(QStringLiteral("--set-port N takes the serial device's PATH, "
+                                             "for example /dev/serial/by-id/usb-..."));
+        opts.image = p.positionalArguments().constFirst();
+        return -1;
+    }
     if (p.isSet(port) && p.isSet(device))
         return usageError(QStringLiteral("--port and --device exclude each other"));
     if (p.isSet(port)) {
@@ -127,29 +149,6 @@ int parseArguments(const QStringList &arguments, Options &opts)
     if (p.isSet(log) && opts.logFile.isEmpty())
         return usageError(QStringLiteral("--log takes a file name"));
     return -1;
-}
-
-int listPorts(const QString &configDir)
-{
-    QString text;
-    const QList<DiscoveredPort> ports = discoverPorts(configDir);
-    for (const DiscoveredPort &port : ports) {
-        text += port.name;
-        if (port.device.isEmpty())
-            text += QStringLiteral(" -> (missing)");
-        else if (port.device != port.name)
-            text += QStringLiteral(" -> ") + port.device;
-        if (!port.description.isEmpty())
-            text += QStringLiteral("  (") + port.description + QLatin1Char(')');
-        if (!port.aliases.isEmpty())
-            text += QStringLiteral("  also ") + port.aliases.join(QStringLiteral(", "));
-        text += QLatin1Char('\n');
-    }
-    if (ports.isEmpty())
-        text = QStringLiteral("No serial ports found (nor comN links in %1).\n")
-                   .arg(QDir::toNativeSeparators(configDir));
-    writeOut(text);
-    return ExitOk;
 }
 
 // Arguments are decoded as UTF-8: other bytes cannot name the file any more.
@@ -272,8 +271,8 @@ int update(const Options &opts, StopSignals &stops)
     const PortReady port = preparePort(link, opts.port);
     if (!port.ok) {
         writeErr(QStringLiteral("error: port unusable: %1\n").arg(port.failure));
-        if (port.permission)
-            writeErr(QStringLiteral("hint: %1\n").arg(permissionHint()));
+        if (!port.hint.isEmpty())
+            writeErr(QStringLiteral("hint: %1\n").arg(port.hint));
         return end(ExitPortUnusable, nullptr, port.failure);
     }
     view.started(link.com1.commPort() ? QStringLiteral("com%1").arg(link.com1.commPort()) : opts.port.device,
@@ -320,6 +319,8 @@ int main(int argc, char *argv[])
         return status;
     if (opts.listPorts)
         return listPorts(opts.configDir);
+    if (opts.setPort)
+        return setPort(opts.setPort, opts.image, opts.configDir);
     if (opts.info)
         return showInfo(opts);
     return update(opts, stops);

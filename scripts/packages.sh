@@ -1,7 +1,8 @@
 # Sourced by the scripts: ensure_packages PKG... installs the Debian packages
 # that are missing, as root or through sudo, without asking anything else.
-# Without either it names the command to run as root and stops. apt-get's
-# output goes to a log, shown in full only when the install fails.
+# Without either it names the command to run as root and stops, naming the
+# script to run again (TORVEX_SCRIPT, else the one running). apt-get's output
+# goes to a log, shown in full only when the install fails.
 ensure_packages() {
   local missing=() p
   for p in "$@"; do
@@ -13,7 +14,7 @@ ensure_packages() {
     if ! command -v sudo >/dev/null 2>&1 || ! sudo -v; then
       echo "Missing Debian packages: ${missing[*]}. As root (su -), run:" >&2
       echo "    apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
-      echo "then run $0 again." >&2
+      echo "then run ${TORVEX_SCRIPT:-$0} again." >&2
       exit 1
     fi
     sudo=(sudo)

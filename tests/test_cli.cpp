@@ -5,11 +5,14 @@
 #include <QRegularExpression>
 #include <QtTest>
 #include <csignal>
+#include <grp.h>
 #include <mutex>
+#include <unistd.h>
 
 #include "../cli/ExitCode.h"
 #include "image/FileSelection.h"
 #include "link/Link.h"
+#include "support/RawPty.h"
 #include "support/RecordingView.h"
 #include "support/Scenarios.h"
 #include "support/SimRig.h"
@@ -23,9 +26,15 @@ struct Result {
 };
 
 // A program that fails to end is reported as such rather than left behind.
-Result runFlash(const QStringList &args)
+Result runFlash(const QStringList &args, bool unprivileged = false)
 {
     QProcess p;
+    // Root may write anywhere: a folder without the right needs another user.
+    if (unprivileged && ::geteuid() == 0)
+        p.setChildProcessModifier([] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(125);
+        });
     p.start(QStringLiteral(TORVEX_FLASH_BIN), args);
     Result r;
     if (!p.waitForFinished(120000)) {
@@ -107,7 +116,12 @@ private slots:
         QTest::newRow("laboratory build, --lab") << QStringList{"-c", "@dir", "--lab"}
             << makeImage(1100, "V2", "KD7", '0', "LABT") << 0 << "laboratory build";
         QTest::newRow("image missing") << QStringList{"-c", "@dir", "@dir/absent.bin"} << QByteArray() << 2 << "cannot read";
-        QTest::newRow("device missing") << QStringList{"-c", "@dir", "-p", "9"} << good << 3 << "port unusable";
+        QTest::newRow("dangling link") << QStringList{"-c", "@dir", "-p", "9"} << good << 3
+            << "port unusable: @dir/com9 is a dangling link: its target @dir/gone does not exist";
+        QTest::newRow("no link, no numbered device") << QStringList{"-c", "@dir", "-p", "200"} << good << 3
+            << "no com200 link found in @dir, and the numbered fallback device /dev/ttyS199 does not exist either";
+        QTest::newRow("--list-ports") << QStringList{"-c", "@dir", "--list-ports"} << QByteArray() << 0
+            << "com3 -> @slave\ncom9 -> @dir/gone (dangling link: @dir/gone does not exist)";
         QTest::newRow("no configuration file") << QStringList{"-c", "@dir/none"} << good << 3 << "not found";
         QTest::newRow("--info") << QStringList{"-i", "-c", "@dir"} << makeImage(1176) << 0 << "Blocks:       12 of at most 98 bytes";
     }
@@ -123,6 +137,8 @@ private slots:
         for (QString &a : args)
             a.replace(QLatin1String("@dir"), rig.exeDir()).replace(QLatin1String("@slave"),
                                                                    QString::fromStdString(rig.sim->slavePath()));
+        output.replace(QLatin1String("@dir"), rig.exeDir()).replace(QLatin1String("@slave"),
+                                                                    QString::fromStdString(rig.sim->slavePath()));
         if (!image.isEmpty())
             args << rig.writeFile(QStringLiteral("fw.bin"), image);
         const Result r = runFlash(args);
@@ -130,6 +146,77 @@ private slots:
         QCOMPARE(r.code, code);
         QVERIFY2((code == 0 ? r.out.join('\n') : r.err).contains(output), qPrintable(r.out.join('\n') + r.err));
         QCOMPARE(!image.isEmpty() && rig.flash(image.size()) == image, code == 0 && !image.isEmpty() && !args.contains("-i"));
+    }
+
+    // --set-port makes or replaces the link the port number is looked up by,
+    // or says why not and what to do instead; --list-ports then shows it.
+    void setPort_data()
+    {
+        QTest::addColumn<QString>("config");  // given with -c; @dir/usr links its configuration to @dir
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");  // standard output, or standard error on failure
+        QTest::addColumn<QString>("link");     // now pointing to the device; "" when none may be made
+        QTest::newRow("makes a link") << "@dir" << 4 << "@tty" << 0 << "Port 4: @dir/com4 -> @tty\n"
+            "Note: @dir/BootLoaderTorvexII.ini names port 3 (CommNum=3): use --port 4, or set CommNum=4 there." << "@dir/com4";
+        QTest::newRow("replaces a link") << "@dir" << 9 << "@tty" << 0 << "Port 9: @dir/com9 -> @tty, was -> @dir/gone"
+                                         << "@dir/com9";
+        QTest::newRow("beside the configuration's real location") << "@dir/usr" << 4 << "@tty" << 0
+            << "Port 4: @dir/com4 -> @tty" << "@dir/com4";
+        QTest::newRow("the link looked up first") << "@dir/usr" << 5 << "@tty" << 0
+            << "Port 5: @dir/usr/com5 -> @tty, was -> @dir/gone" << "@dir/usr/com5";
+        QTest::newRow("a relative path") << "@dir" << 4 << "usr/../fw.bin" << 3
+            << "port 4 not linked: @dir/fw.bin is not a serial device: it is a regular file, not a character device" << "";
+        QTest::newRow("a folder") << "@dir" << 4 << "@dir/usr" << 3 << "it is a folder" << "";
+        QTest::newRow("no such device") << "@dir" << 4 << "@dir/ttyUSB9" << 3
+            << "@dir/ttyUSB9: No such file or directory (is the adapter plugged in?" << "";
+        QTest::newRow("the link itself") << "@dir" << 3 << "@dir/com3" << 3 << "@dir/com3 is the link @dir/com3 itself" << "";
+        QTest::newRow("a folder that needs root") << "@dir/locked" << 4 << "@tty" << 3
+            << "port 4 not linked: cannot make @dir/locked/com4: Permission denied\n"
+               "The folder @dir/locked needs root. As root (sudo, or su - first), run:\n"
+               "    ln -sfn @tty @dir/locked/com4\n" << "";
+        QTest::newRow("port 0") << "@dir" << 0 << "@tty" << 1 << "--set-port takes a number from 1 to 255" << "";
+    }
+    void setPort()
+    {
+        QFETCH(QString, config);
+        QFETCH(int, number);
+        QFETCH(QString, device);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        QFETCH(QString, link);
+        SimRig rig;
+        QVERIFY(rig.start());
+        rig.writeFile("fw.bin", "not a device");
+        RawPty tty;  // another device than the simulator's
+        const QString dir = rig.exeDir(), slave = tty.slavePath();
+        QDir(dir).mkdir("usr");
+        QVERIFY(QFile::link("../BootLoaderTorvexII.ini", dir + "/usr/BootLoaderTorvexII.ini"));
+        for (const QString &gone : {dir + "/com9", dir + "/usr/com5"})
+            QVERIFY(QFile::link(dir + "/gone", gone));
+        QDir(dir).mkdir("locked");
+        QFile::copy(dir + "/BootLoaderTorvexII.ini", dir + "/locked/BootLoaderTorvexII.ini");
+        const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                        | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+        QVERIFY(QFile::setPermissions(dir, open) && QFile::setPermissions(dir + "/locked", open & ~QFile::WriteOwner));
+        const auto fill = [&](QString s) { return s.replace("@dir", dir).replace("@tty", slave); };
+
+        const QString cwd = QDir::currentPath();
+        QDir::setCurrent(dir);
+        const Result r = runFlash({"-c", fill(config), "--set-port", QString::number(number), fill(device)},
+                                  config == "@dir/locked");
+        QDir::setCurrent(cwd);
+        QFile::setPermissions(dir + "/locked", open);
+        QCOMPARE(r.code, code);
+        QVERIFY2((code == 0 ? r.out.join('\n') : r.err).contains(fill(message)), qPrintable(r.out.join('\n') + r.err));
+        if (link.isEmpty()) {
+            QVERIFY(!QFileInfo(fill(config) + "/com4").isSymLink() && !QFileInfo(dir + "/com4").isSymLink());
+            return;
+        }
+        QCOMPARE(QFileInfo(fill(link)).symLinkTarget(), fill(device));
+        const Result listed = runFlash({"-c", fill(config), "--list-ports"});
+        QVERIFY2(listed.out.contains(QStringLiteral("com%1 -> %2").arg(number).arg(slave)), qPrintable(listed.out.join('\n')));
     }
 
     // The port passed its proof at start-up but cannot be opened again: the

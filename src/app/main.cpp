@@ -23,7 +23,8 @@ const char *const HelpText =
     "                          (1 to 255), [MODE] ModeProg=1 admits laboratory builds.\n"
     "  comN                    A link to the serial device of port N, looked up beside\n"
     "                          the program, then beside the configuration file's real\n"
-    "                          location; without one, port N is /dev/ttyS<N-1>.\n";
+    "                          location; without one, port N is /dev/ttyS<N-1>.\n"
+    "                          torvex-flash --set-port N PATH makes it.\n";
 
 }  // namespace
 

@@ -35,20 +35,38 @@ bool naturalLess(const QString &a, const QString &b)
 
 }  // namespace
 
+void addDiscoveredPort(QList<DiscoveredPort> &ports, const DiscoveredPort &port)
+{
+    if (!port.device.isEmpty()) {
+        for (DiscoveredPort &listed : ports) {
+            if (listed.device != port.device)
+                continue;
+            if (port.name != listed.device && port.name != listed.name && !listed.aliases.contains(port.name))
+                listed.aliases << port.name;
+            return;
+        }
+    }
+    ports << port;
+}
+
+QString portListLine(const DiscoveredPort &port)
+{
+    QString text = port.name;
+    if (port.device.isEmpty())
+        text += QStringLiteral(" -> %1 (dangling link: %1 does not exist)").arg(port.target);
+    else if (port.device != port.name)
+        text += QStringLiteral(" -> ") + port.device;
+    if (!port.description.isEmpty())
+        text += QStringLiteral("  (") + port.description + QLatin1Char(')');
+    if (!port.aliases.isEmpty())
+        text += QStringLiteral("  also ") + port.aliases.join(QStringLiteral(", "));
+    return text;
+}
+
 QList<DiscoveredPort> discoverPorts(const QString &configDir)
 {
     QList<DiscoveredPort> out;
-    QHash<QString, qsizetype> byDevice;  // real device -> index in out
-    const auto add = [&](DiscoveredPort p) {
-        if (!p.device.isEmpty()) {
-            if (const auto it = byDevice.constFind(p.device); it != byDevice.constEnd()) {
-                out[*it].aliases << p.name;
-                return;
-            }
-            byDevice.insert(p.device, out.size());
-        }
-        out << p;
-    };
+    const auto add = [&out](const DiscoveredPort &p) { addDiscoveredPort(out, p); };
 
     // comN links first: they are the names the technician's configuration uses.
     QList<DiscoveredPort> links;
@@ -66,6 +84,7 @@ QList<DiscoveredPort> discoverPorts(const QString &configDir)
             p.name = fi.fileName();
             p.number = n;
             p.device = fi.canonicalFilePath();
+            p.target = fi.symLinkTarget();
             links << p;
         }
     }
@@ -79,6 +98,7 @@ QList<DiscoveredPort> discoverPorts(const QString &configDir)
         p.kind = DiscoveredPort::Kind::ById;
         p.name = fi.fileName();
         p.device = fi.canonicalFilePath();
+        p.target = fi.symLinkTarget();
         if (!p.device.isEmpty())
             add(p);
     }

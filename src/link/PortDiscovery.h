@@ -14,8 +14,17 @@ struct DiscoveredPort {
     QString name;         // "com3", "usb-FTDI_FT232R_A1B2-if00-port0", "/dev/ttyUSB0"
     int number = 0;       // N of a comN link; 0 otherwise
     QString device;       // the real device (links resolved); "" for a dangling link
+    QString target;       // what a link points to (absolute); "" for a device
     QString description;  // what the system knows of the device, may be ""
     QStringList aliases;  // other names of the same device
 };
 
 QList<DiscoveredPort> discoverPorts(const QString &configDir);
+
+// Adds a port to the list, or its name to the aliases of the port already
+// listed for the same device; a name that is the device itself adds nothing.
+void addDiscoveredPort(QList<DiscoveredPort> &ports, const DiscoveredPort &port);
+
+// One line of a port list: "com3 -> /dev/ttyUSB0  (description)  also other-names",
+// a dangling link said to be one.
+QString portListLine(const DiscoveredPort &port);

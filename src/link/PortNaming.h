@@ -37,5 +37,21 @@ struct SerialFlagCalls {
 };
 extern SerialFlagCalls serialFlagCalls;
 
-// A hint for a port that could not be opened for lack of permission.
-QString permissionHint();
+// What decides whether this user may open a device, as far as its owner,
+// group and mode tell.
+struct DeviceAccess {
+    QString device;
+    QString mode;               // "crw-rw----"
+    QString owner;
+    QString group;
+    QString user;
+    bool groupMayUse = false;   // the group may read and write it (and is not root)
+    bool inGroupNow = false;    // this process holds the group
+    bool inGroupListed = false; // the user database lists the user in it (perhaps since the last login)
+};
+DeviceAccess deviceAccess(const QString &device);
+
+// A hint for a device that could not be opened for lack of permission, fitted
+// to what the device and the user's groups say; "" when nothing would help.
+QString permissionAdvice(const DeviceAccess &access);
+QString permissionHint(const QString &device);

@@ -32,7 +32,19 @@ void restoreLowLatency(qintptr, LowLatencyState &state)
     state.changed = false;
 }
 
-QString permissionHint()
+DeviceAccess deviceAccess(const QString &device)
+{
+    DeviceAccess a;
+    a.device = device;
+    return a;
+}
+
+QString permissionAdvice(const DeviceAccess &)
+{
+    return QStringLiteral("close any other program that uses the port");
+}
+
+QString permissionHint(const QString &)
 {
     return QStringLiteral("close any other program that uses the port");
 }

@@ -3,7 +3,9 @@
 #include "app/core/ArchivoIni.h"
 #include "image/FileSelection.h"
 #include "link/Link.h"
+#include "link/PortLinks.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 QString versionText(int major, int minor, int patch)
@@ -41,6 +43,12 @@ StartUpResult runStartUp(Link &link, const QString &exeDir)
                              .arg(exeDir);
         return result;
     }
+    const QFileInfo ini(QDir(exeDir).filePath(file));
+    result.config = ini.filePath();
+    if (ini.isSymLink())
+        result.config += QStringLiteral(" -> ") + ini.symLinkTarget();
+    else if (!ini.exists())
+        result.config += QStringLiteral(" (missing)");
     const QString commNum = funReadIni(exeDir, file, QStringLiteral("SERIAL"), QStringLiteral("CommNum"));
     const auto port = portNumberFromText(commNum);
     if (commNum.isEmpty()) {
@@ -56,9 +64,11 @@ StartUpResult runStartUp(Link &link, const QString &exeDir)
         result.failure = QStringLiteral("port %1 names no serial device").arg(*port);
         return result;
     }
+    result.origin = portOriginText(*port, exeDir);
     if (!link.com1.open()) {
-        result.failure = QStringLiteral("%1: %2").arg(link.com1.deviceName(), link.com1.lastErrorString());
+        result.failure = openFailureText(link.com1, exeDir);
         result.permission = lacksPermission(link.com1);
+        result.device = link.com1.deviceName();
         return result;
     }
     link.com1.close();
@@ -76,10 +86,22 @@ bool lacksPermission(const CommPort &port)
     return !device.exists() || !device.isReadable() || !device.isWritable();
 }
 
+QString openFailureText(const CommPort &port, const QString &linkDirectory)
+{
+    if (port.commPort() > 0 && !QFileInfo::exists(port.deviceName()))
+        return portMissingText(port.commPort(), linkDirectory);
+    return QStringLiteral("%1: %2").arg(port.deviceName(), port.lastErrorString());
+}
+
 QString startUpFailureNote(const StartUpResult &result)
 {
     QString note = QStringLiteral("%1: cannot start: %2\n").arg(QString::fromLatin1(AppTitle), result.failure);
+    if (!result.config.isEmpty())
+        note += QStringLiteral("configuration: %1\n").arg(result.config);
+    if (!result.origin.isEmpty())
+        note += result.origin + QLatin1Char('\n');
     if (result.permission)
-        note += QStringLiteral("hint: %1\n").arg(permissionHint());
+        if (const QString hint = permissionHint(result.device); !hint.isEmpty())
+            note += QStringLiteral("hint: %1\n").arg(hint);
     return note;
 }

@@ -21,14 +21,21 @@ struct StartUpResult {
     bool ProgMode = false;
     QString failure;  // what went wrong, for logs; the user sees StartUpFailureText
     bool permission = false;  // the device exists but this user may not open it
+    QString device;           // the device the port number named
+    QString config;           // the configuration file read, and its real location
+    QString origin;           // the comN link or numbered device the port came from
 };
 
 // QSerialPort also reports a port locked by another program as a permission
 // error; only a device this user may not open deserves the group hint.
 bool lacksPermission(const CommPort &port);
 
-// The reason start-up failed, with the group hint where it helps, as lines
-// for standard error.
+// Why the port could not be opened: a missing device is explained by the
+// comN links looked for, anything else by the device and Qt's reason.
+QString openFailureText(const CommPort &port, const QString &linkDirectory);
+
+// The reason start-up failed, the configuration file and the link it used,
+// and the group hint where it helps, as lines for standard error.
 QString startUpFailureNote(const StartUpResult &result);
 
 // Port number from the configuration file beside the program, the port

@@ -1,0 +1,157 @@
+// What the programs say about ports: the list of ports, the group hint for a
+// device this user may not open, and the start-up note naming the
+// configuration and the comN link it used.
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <unistd.h>
+
+#include "app/core/StartUp.h"
+#include "link/Link.h"
+#include "link/PortDiscovery.h"
+#include "link/PortLinks.h"
+
+namespace {
+
+DiscoveredPort port(const QString &spec)
+{
+    // "name>device" for a device reached by a link, "name>!target" for a dangling one.
+    DiscoveredPort p;
+    p.name = spec.section(QLatin1Char('>'), 0, 0);
+    const QString to = spec.section(QLatin1Char('>'), 1);
+    p.device = to.isEmpty() ? p.name : to.startsWith(QLatin1Char('!')) ? QString() : to;
+    p.target = to.startsWith(QLatin1Char('!')) ? to.mid(1) : to;
+    return p;
+}
+
+}  // namespace
+
+class TestPorts : public QObject {
+    Q_OBJECT
+
+private slots:
+    void portList_data()
+    {
+        QTest::addColumn<QStringList>("found");  // in the order discovery finds them
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("a link to a device also found by its own name")
+            << QStringList{"com1>/dev/ttyS0", "/dev/ttyS0"} << QStringList{"com1 -> /dev/ttyS0"};
+        QTest::newRow("a by-id name is another name")
+            << QStringList{"com3>/dev/ttyUSB0", "usb-FTDI-if00>/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB1"}
+            << QStringList{"com3 -> /dev/ttyUSB0  also usb-FTDI-if00", "/dev/ttyUSB1"};
+        QTest::newRow("dangling links, each said to be one")
+            << QStringList{"com2>!/dev/ttyUSB7", "com4>!/srv/gone"}
+            << QStringList{"com2 -> /dev/ttyUSB7 (dangling link: /dev/ttyUSB7 does not exist)",
+                           "com4 -> /srv/gone (dangling link: /srv/gone does not exist)"};
+        QTest::newRow("two links to one device")
+            << QStringList{"com3>/dev/ttyACM0", "com4>/dev/ttyACM0", "/dev/ttyACM0"}
+            << QStringList{"com3 -> /dev/ttyACM0  also com4"};
+    }
+    void portList()
+    {
+        QFETCH(QStringList, found);
+        QFETCH(QStringList, lines);
+        QList<DiscoveredPort> ports;
+        for (const QString &spec : found)
+            addDiscoveredPort(ports, port(spec));
+        QStringList shown;
+        for (const DiscoveredPort &p : ports)
+            shown << portListLine(p);
+        QCOMPARE(shown, lines);
+    }
+
+    // The hint fits the device's group and the user's groups.
+    void permissionAdvice_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QString>("facts");  // g: group may use it, n: in it now, l: listed in it
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<QString>("never");
+        QTest::newRow("root only") << "crw-------" << "root" << "" << "owner root only" << "usermod";
+        QTest::newRow("group root") << "crw-rw----" << "root" << "ln" << "run the program as root" << "usermod";
+        QTest::newRow("not in the group") << "crw-rw----" << "dialout" << "g" << "usermod -aG dialout tech" << "newgrp";
+        QTest::newRow("another group") << "crw-rw----" << "uucp" << "g" << "usermod -aG uucp tech" << "dialout";
+        QTest::newRow("joined since the login") << "crw-rw----" << "dialout" << "gl"
+                                                << "log out and in again (or run newgrp dialout" << "usermod";
+        QTest::newRow("in the group") << "crw-rw----" << "dialout" << "gnl" << "something else refuses it" << "usermod";
+        QTest::newRow("no such device") << "" << "" << "" << "" << "dialout";
+    }
+    void permissionAdvice()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, group);
+        QFETCH(QString, facts);
+        QFETCH(QString, says);
+        QFETCH(QString, never);
+        DeviceAccess a{"/dev/ttyUSB0", mode, "root", group, "tech", facts.contains('g'), facts.contains('n'),
+                       facts.contains('l')};
+        const QString hint = ::permissionAdvice(a);
+        QVERIFY2(hint.contains(says) && !hint.contains(never), qPrintable(hint));
+        QCOMPARE(hint.isEmpty(), mode.isEmpty());
+    }
+
+    // The facts come from the file's mode and group and this process's groups.
+    void deviceAccessFacts()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("dev");
+        QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup));
+        DeviceAccess a = deviceAccess(file);
+        QCOMPARE(a.mode, QStringLiteral("-rw-rw----"));
+        QVERIFY(a.inGroupNow);  // a new file takes this process's group
+        QCOMPARE(a.groupMayUse, ::getegid() != 0);
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        a = deviceAccess(file);
+        QCOMPARE(a.mode, QStringLiteral("-rw-r-----"));
+        QVERIFY(!a.groupMayUse);
+        QVERIFY(deviceAccess(dir.filePath("none")).mode.isEmpty());
+    }
+
+    // A window that cannot open its port names the file and the link it used.
+    void startUpNote_data()
+    {
+        QTest::addColumn<QString>("link");  // what com200 points to, "" for none
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("no link") << "" << QStringList{
+            "cannot start: no com200 link found in @dir, and the numbered fallback device /dev/ttyS199 does not exist either",
+            "configuration: @dir/BootLoaderTorvexII.ini\n", "port 200: no com200 link in @dir; the numbered device /dev/ttyS199 was used\n"};
+        QTest::newRow("dangling link") << "@dir/gone" << QStringList{
+            "cannot start: @dir/com200 is a dangling link: its target @dir/gone does not exist",
+            "port 200: link @dir/com200 -> @dir/gone\n"};
+        QTest::newRow("a file for a device") << "@dir/BootLoaderTorvexII.ini" << QStringList{
+            "cannot start: @dir/BootLoaderTorvexII.ini: ", "port 200: link @dir/com200 -> @dir/BootLoaderTorvexII.ini\n"};
+    }
+    void startUpNote()
+    {
+        QFETCH(QString, link);
+        QFETCH(QStringList, lines);
+        QTemporaryDir tmp;
+        const QString dir = QDir(tmp.path()).canonicalPath();
+        QFile ini(dir + "/BootLoaderTorvexII.ini");
+        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("[SERIAL]\r\nCommNum=200\r\n") > 0);
+        ini.close();
+        if (!link.isEmpty())
+            QVERIFY(QFile::link(QString(link).replace("@dir", dir), dir + "/com200"));
+        Link l;
+        const StartUpResult r = runStartUp(l, dir);
+        QVERIFY(!r.ok);
+        const QString note = startUpFailureNote(r);
+        for (QString line : lines)
+            QVERIFY2(note.contains(line.replace("@dir", dir)), qPrintable(note));
+    }
+
+    void shellWords()
+    {
+        QCOMPARE(shellQuoted("/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"),
+                 QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"));
+        QCOMPARE(shellQuoted("/opt/my tools/com3"), QStringLiteral("'/opt/my tools/com3'"));
+        QCOMPARE(shellQuoted("it's"), QStringLiteral("'it'\\''s'"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPorts)
+#include "test_ports.moc"
