@@ -3,7 +3,6 @@
 # simulator's flash, and reads its one-line answer from the console.
 usb=/sys/bus/usb-serial/devices
 uart=/sys/class/tty/ttyS1/flags  # the driver flags, as TIOCGSERIAL reads them
-why=
 
 ask() { echo "@@ $*"; read -r reply; [ "$reply" != failed ] || fail "the host failed to $*"; }
 fail() { why="$why; $*"; }

@@ -22,7 +22,7 @@ cleanup() {
   set +e
   [ -n "${closed:-}" ] || printf 'FAIL the rig stopped before its scenarios ended\n0 passed, 1 failed\n'
   [ -z "$qemu" ] || { kill "$qemu" 2>/dev/null; wait "$qemu" 2>/dev/null; }
-  for name in "${!sim[@]}"; do kill "${sim[$name]}" 2>/dev/null; wait "${sim[$name]}" 2>/dev/null; done
+  for name in "${!sim[@]}"; do stop_sim "$name"; done
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -35,11 +35,9 @@ fetch_kernel() {
   [ -f "$cache/order" ] && return
   rm -rf "$cache" && mkdir -p "$cache/deb"
   local pkg
-  pkg=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/ *Depends: \(linux-image-[0-9].*\)/\1/p')
-  if [ -z "$pkg" ]; then
-    apt-get update >>"$build/packages.log" 2>&1
-    pkg=$(apt-cache depends linux-image-amd64 | sed -n 's/ *Depends: \(linux-image-[0-9].*\)/\1/p')
-  fi
+  kernel_package() { apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/ *Depends: \(linux-image-[0-9].*\)/\1/p'; }
+  pkg=$(kernel_package)
+  [ -n "$pkg" ] || { apt-get update >>"$build/packages.log" 2>&1; pkg=$(kernel_package); }
   echo "Downloading $pkg into $cache"
   (cd "$cache/deb" && apt-get download "$pkg") >>"$build/packages.log" 2>&1
   dpkg-deb -x "$cache"/deb/*.deb "$cache/deb/root"
@@ -91,11 +89,7 @@ start_sim() { # NAME [OPTIONS...]: a fresh simulated indicator; sets pty
   done
   return 1
 }
-stop_sim() {
-  [ -n "${sim[$1]:-}" ] || return 0
-  kill "${sim[$1]}" 2>/dev/null; wait "${sim[$1]}" 2>/dev/null || true
-  unset "sim[$1]"
-}
+stop_sim() { [ -z "${sim[$1]:-}" ] || { kill "${sim[$1]}"; wait "${sim[$1]}"; unset "sim[$1]"; } 2>/dev/null || true; }
 flash_of() { # the simulator's flash since the last look: equal, differ or none
   if [ ! -f "$tmp/$1.flash" ]; then echo none
   elif cmp -s "$tmp/img.bin" "$tmp/$1.flash"; then echo equal
