@@ -47,14 +47,30 @@ private slots:
                                  // Late replies, up to twice the block limit; commands' straddle theirs.
                                  QStringLiteral("block%1:delay=%2*1").arg(k).arg(50 + rng.bounded(3950)),
                                  QStringLiteral("%1:delay=%2*1").arg(QStringList{"I", "W", "end", "S"}[rng.bounded(4)])
-                                     .arg(100 + rng.bounded(500))}[rng.bounded(10)];
+                                     .arg(100 + rng.bounded(500)),
+                                 // More replies than frames, and a slow block answered in order.
+                                 QStringLiteral("block%1:twice=%2*1").arg(k).arg(rng.bounded(4)),
+                                 QStringLiteral("block%1:stray-after=%2*1").arg(k).arg(1 + rng.bounded(6)),
+                                 QStringLiteral("block%1:stray-before=%2*1").arg(k).arg(1 + rng.bounded(6)),
+                                 QStringLiteral("block%1:delay=%2").arg(k).arg(2050 + rng.bounded(950)),
+                                 QStringLiteral("end:twice=%1").arg(rng.bounded(4)),
+                                 QStringLiteral("block%1:repeat=%2").arg(k).arg(5 + rng.bounded(200))}[rng.bounded(16)];
         }
         // A late reply followed by trouble with the last block: the case where
         // replies shifted by one would hide the loss.
-        if (rng.bounded(3) == 0)
-            rules << QStringLiteral("block%1:delay=%2*1").arg(rng.bounded(blocks)).arg(1900 + rng.bounded(400))
-                  << QStringLiteral("block%1:%2").arg(blocks - 1).arg(
-                         QStringList{"silence*1", "refuse=3", "lose*1", "refuse=1"}[rng.bounded(4)]);
+        if (rng.bounded(2) == 0) {
+            // Trouble just before the end, then a lost or refused last step:
+            // where a reply shifted by one would hide the loss.
+            const int before = qMax(0, blocks - 2 - int(rng.bounded(2)));
+            rules << QStringList{QStringLiteral("block%1:delay=%2*1").arg(before).arg(1900 + rng.bounded(400)),
+                                 QStringLiteral("block%1:twice=%2*1").arg(blocks - 2).arg(rng.bounded(4)),
+                                 QStringLiteral("block%1:stray-after=%2*1").arg(blocks - 2).arg(1 + rng.bounded(4)),
+                                 QStringLiteral("block%1:delay=%2").arg(before).arg(2050 + rng.bounded(950))}[rng.bounded(4)]
+                  << QStringList{QStringLiteral("block%1:silence*1").arg(blocks - 1),
+                                 QStringLiteral("block%1:refuse=3").arg(blocks - 1),
+                                 QStringLiteral("block%1:lose*1").arg(blocks - 1), QStringLiteral("end:refuse"),
+                                 QStringLiteral("end:silence"), QStringLiteral("S:refuse")}[rng.bounded(6)];
+        }
         if (rng.bounded(8) == 0)
             rules << QStringLiteral("hang-up=%1").arg(rng.bounded(blocks));
         torvexsim::Options options = indicator(rules);
@@ -62,6 +78,8 @@ private slots:
         options.noiseFromHost = {rates[rng.bounded(4)], seed * 2 + 1};
         options.noiseToHost = {rates[rng.bounded(4)], seed * 2 + 2};
         options.programTime = std::chrono::milliseconds(5 + rng.bounded(20));
+        if (rng.bounded(3) == 0)
+            options.baud = 115200;
 
         SimRig rig;
         QVERIFY(rig.start(options));
@@ -84,6 +102,11 @@ private slots:
         QVERIFY(!view.busy);
         if (r.outcome == UpdateOutcome::Ok || view.status.contains(QStringLiteral("Program update Ok.")))
             QVERIFY2(faithful, "success claimed for a flash that differs from the image");
+        // A refusal is never hidden: refused on every try, it is reported.
+        if (rules.contains(QStringLiteral("end:refuse")))
+            QVERIFY(r.outcome != UpdateOutcome::Ok);
+        if (rules.contains(QStringLiteral("S:refuse")))
+            QVERIFY(r.outcome != UpdateOutcome::Ok && r.outcome != UpdateOutcome::EndWriteRefused);
         QCOMPARE(view.boxes.isEmpty(), r.outcome == UpdateOutcome::Ok);
     }
 };
