@@ -314,6 +314,23 @@ private slots:
         rig.sim->stop();
         QCOMPARE(rig.flash(image.size()), image);
     }
+
+    // A device named by bytes that are not UTF-8 is refused, not mistaken for
+    // whatever its decoded name would name.
+    void deviceNameNotUtf8()
+    {
+        SimRig rig;
+        QVERIFY(rig.start());
+        const QString image = rig.writeFile(QStringLiteral("fw.bin"), makeImage(1100));
+        QProcess run;
+        run.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --device $'/dev/tty\\xff' \"$1\""),
+                                           QStringLiteral(TORVEX_FLASH_BIN), image});
+        QVERIFY(run.waitForFinished(10000));
+        QCOMPARE(run.exitCode(), 3);
+        QVERIFY(run.readAllStandardError().contains("is not valid UTF-8"));
+        rig.sim->stop();
+        QCOMPARE(rig.received(), QByteArray());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -146,6 +146,38 @@ private slots:
         rig.sim->stop();
         QCOMPARE(rig.received(), QByteArray());
     }
+
+    // The image rewritten in place while it is written: the indicator gets
+    // the bytes the update read at its start, and so does the hash.
+    void imageReadOnce()
+    {
+        struct RewritingView : RecordingView {
+            QString path;
+            QByteArray taken;
+            void imageTaken(const QByteArray &image) override { taken = image; }
+            void blockAcknowledged(qint64 sent, qint64, int) override
+            {
+                if (sent == 2 * 98) {
+                    QFile f(path);
+                    QVERIFY(f.open(QIODevice::ReadWrite));
+                    f.write(QByteArray(int(f.size()), 'X'));
+                }
+            }
+        };
+        SimRig rig;
+        Link link;
+        QVERIFY(rig.start() && rig.startUp(link));
+        RewritingView view;
+        ImageSelection selection;
+        const QByteArray image = makeImage(1100);
+        view.path = rig.writeFile(QStringLiteral("fw.bin"), image);
+        view.dialogAnswers.push_back(view.path);
+        cmdSelFile_Click(view, selection);
+        QCOMPARE(cmdProgram_Click(view, link, selection).outcome, UpdateOutcome::Ok);
+        rig.sim->stop();
+        QCOMPARE(rig.flash(image.size()), image);
+        QCOMPARE(view.taken, image);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestUpdate)
