@@ -161,6 +161,8 @@ void Link::frameGoingOut(int frameBytes, int replyBytes, int timeLimitMs)
     m_completedNs = -1;
     m_sentNs = m_lastFrameNs = nowNs();
     m_eventsAtSend = m_events;
+    m_sentAfterQuiet = m_quietReached;
+    m_quietReached = false;
 }
 
 void Link::learnPace(qint64 elapsedNs, qint64 thresholdNs)
@@ -191,6 +193,12 @@ CmdResult Link::judgeReply(CmdResult classified)
     const qint64 wireNs = qint64(m_frameBytes + m_replyBytes) * 10 * 1'000'000'000LL / baud;
     const qint64 thresholdNs = wireNs * 9 / 10 - 600'000;
     if (m_pace == Pace::Paced && m_completedNs < thresholdNs) {
+        if (m_sentAfterQuiet) {
+            // Nothing was owed any more, so this reply is the frame's own:
+            // the line only looked paced (a slow machine, an emulated port).
+            m_pace = Pace::Unpaced;
+            return classified;
+        }
         noteSuspect(m_lastLimitMs);
         m_doubtful = true;
         return CmdResult::NoReply;
@@ -257,6 +265,7 @@ bool Link::settle(int minimumQuietMs)
     }
     m_settling = false;
     if (quiet) {
+        m_quietReached = m_suspect;
         m_suspect = false;
         m_doubtMs = 0;
     } else {

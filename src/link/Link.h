@@ -126,6 +126,8 @@ private:
     bool m_unusable = false;
     bool m_extraBytes = false;
     bool m_doubtful = false;
+    bool m_quietReached = false;    // a suspect line was just waited out
+    bool m_sentAfterQuiet = false;  // and the last frame went out right after
     int m_doubtMs = 0;
     int m_lastLimitMs = 0;
     int m_frameBytes = 0;
