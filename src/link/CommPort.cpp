@@ -161,8 +161,14 @@ qint64 CommPort::discardInput()
 {
     if (!m_port.isOpen())
         return 0;
-    const qint64 dropped = input().size() + bytesInDriver(m_port.handle());
-    m_port.clear(QSerialPort::Input);
+    // Read rather than flush: after a flush of its input a pseudo-terminal
+    // was seen to deliver nothing more, which would make a babbling line look
+    // quiet. Nobody else is told of what is read here.
+    m_discarding = true;
+    qint64 dropped = input().size();
+    while (m_port.isOpen() && bytesInDriver(m_port.handle()) > 0 && m_port.waitForReadyRead(0))
+        dropped += input().size();
+    m_discarding = false;
     return dropped;
 }
 
@@ -184,7 +190,8 @@ bool CommPort::output(const QByteArray &bytes)
 
 void CommPort::onReadyRead()
 {
-    emit OnComm(comEvReceive);
+    if (!m_discarding)
+        emit OnComm(comEvReceive);
 }
 
 void CommPort::onError(QSerialPort::SerialPortError error)

@@ -86,6 +86,7 @@ private:
     QElapsedTimer m_clock;
     LowLatencyState m_lowLatency;
     bool m_closing = false;
+    bool m_discarding = false;
     bool m_held = false;
     bool m_heldViaLink = false;
     bool m_gone = false;
