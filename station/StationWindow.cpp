@@ -16,7 +16,6 @@
 #include <QVBoxLayout>
 
 #include "PortTable.h"
-#include "app/core/ArchivoIni.h"
 #include "app/core/StartUp.h"
 #include "app/gui/Dialogs.h"
 
@@ -61,8 +60,7 @@ StationWindow::StationWindow(const StationSettings &settings, QWidget *parent)
     setWindowTitle(QStringLiteral("Torvex-II update station"));
     setMinimumSize(720, 360);
     resize(900, 480);
-    m_selection.ProgMode = progModeFromText(funReadIni(settings.configDir, QString::fromLatin1(IniFileName),
-                                                       QStringLiteral("MODE"), QStringLiteral("ModeProg")));
+    m_selection.ProgMode = settings.config.progMode;
 
     m_selectButton = button(QStringLiteral("Select File"), this);
     m_selectButton->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
@@ -150,7 +148,7 @@ void StationWindow::refreshPorts()
 {
     if (busy())
         return;
-    m_ports->setPorts(discoverPorts(m_settings.configDir));
+    m_ports->setPorts(discoverPorts(m_settings.config.linkFolders));
     updateControls();
 }
 
@@ -175,7 +173,7 @@ void StationWindow::startRow(int row)
     if (job.running() || (port.number == 0 && port.device.isEmpty()))
         return;
     QStringList args{QStringLiteral("--json"), QStringLiteral("--log"), m_settings.logFile,
-                     QStringLiteral("--config"), m_settings.configDir};
+                     QStringLiteral("--config"), m_settings.config.folder};
     // A comN link is resolved by the child at its open, like every front end does.
     if (port.number > 0)
         args << QStringLiteral("--port") << QString::number(port.number);

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include "app/core/Configuration.h"
 #include "image/FileSelection.h"
 #include "image/SelectionView.h"
 
@@ -14,7 +15,7 @@ class QTableView;
 class PortTable;
 
 struct StationSettings {
-    QString configDir;     // BootLoaderTorvexII.ini and the comN links
+    Configuration config;  // read at start; its folder is handed to every torvex-flash
     QString flashProgram;  // torvex-flash
     QString logFile;       // the update log
 };

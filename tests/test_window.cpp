@@ -60,7 +60,7 @@ private slots:
                         || QTest::currentDataTag() == QByteArray("no MODE section");
 
         ModalAnswerer answerer;
-        frmBootLoader w(rig.exeDir());
+        frmBootLoader w(rig.config());
         QCOMPARE(w.Form_Load(), works);
         QVERIFY(!w.link.com1.isOpen());
         if (works) {
@@ -70,7 +70,7 @@ private slots:
             QVERIFY(w.lblLabVersion->isHidden());
             return;
         }
-        QCOMPARE(runBootLoader(rig.exeDir()), 1);
+        QCOMPARE(runBootLoader(rig.config()), 1);
         QCOMPARE(answerer.boxes.size(), size_t(1));
         QCOMPARE(answerer.boxes[0].text, QStringLiteral("No se puede abrir el port serie.\r\nComprobar fichero "
                                                         ".ini o cerrar el programa que utilice el puerto."));
@@ -91,7 +91,7 @@ private slots:
         const Scenario &s = *row;
         const QByteArray image = makeImage(s.size);
         const QString path = rig.writeFile(QStringLiteral("fw.bin"), image);
-        frmBootLoader w(rig.exeDir());
+        frmBootLoader w(rig.config());
         QVERIFY(w.Form_Load());
         w.show();
 
@@ -145,7 +145,7 @@ private slots:
     {
         SimRig first, second;
         QVERIFY(first.start() && second.start());
-        frmBootLoader window(first.exeDir());
+        frmBootLoader window(first.config());
         QVERIFY(window.Form_Load());
         const QString link = QDir(first.exeDir()).filePath(QStringLiteral("com3"));
         const QString target = QFileInfo(QDir(second.exeDir()).filePath(QStringLiteral("com3"))).symLinkTarget();
@@ -170,7 +170,7 @@ private slots:
     {
         SimRig rig;
         QVERIFY(rig.start(indicator({"baud=115200"})));
-        frmBootLoader window(rig.exeDir());
+        frmBootLoader window(rig.config());
         QVERIFY(window.Form_Load() && showImage(window, rig, makeImage(30000)));
         StopSignals stops;
         connect(&stops, &StopSignals::stopRequested, &window, &frmBootLoader::stopBySignal);

@@ -44,8 +44,8 @@ W *place(QWidget *parent, const char *name, const QRect &geometry, const QFont &
 
 }  // namespace
 
-frmBootLoader::frmBootLoader(const QString &exeDir, QWidget *parent)
-    : QWidget(parent), m_exeDir(exeDir)
+frmBootLoader::frmBootLoader(const Configuration &config, QWidget *parent)
+    : QWidget(parent), m_config(config)
 {
     setObjectName(QStringLiteral("frmBootLoader"));
     setWindowTitle(QStringLiteral("BootLoader Torvex-II"));
@@ -118,11 +118,11 @@ frmBootLoader::frmBootLoader(const QString &exeDir, QWidget *parent)
 
 bool frmBootLoader::Form_Load()
 {
-    const StartUpResult r = runStartUp(link, m_exeDir);
+    const StartUpResult r = runStartUp(link, m_config);
     m_startUpFailure = r;
     if (!r.ok)
         return false;
-    selection.ProgMode = r.ProgMode;
+    selection.ProgMode = m_config.progMode;
     setWindowTitle(windowCaption());
     return true;
 }
@@ -245,9 +245,9 @@ void showStartUpFailure()
     box.exec();
 }
 
-int runBootLoader(const QString &exeDir)
+int runBootLoader(const Configuration &config)
 {
-    frmBootLoader window(exeDir);
+    frmBootLoader window(config);
     if (!window.Form_Load()) {
         std::fputs(qPrintable(startUpFailureNote(window.startUpFailure())), stderr);
         showStartUpFailure();

@@ -19,7 +19,7 @@ class QPushButton;
 class frmBootLoader : public QWidget, public UpdateView {
     Q_OBJECT
 public:
-    explicit frmBootLoader(const QString &exeDir, QWidget *parent = nullptr);
+    explicit frmBootLoader(const Configuration &config, QWidget *parent = nullptr);
 
     // Start-up before the window is shown; false when the port is unusable.
     bool Form_Load();
@@ -73,7 +73,7 @@ private:
     void renderStatus();
     void endBySignal();
 
-    QString m_exeDir;
+    Configuration m_config;
     QString m_status;
     QTimer m_renderTimer;
     QElapsedTimer m_sinceRender;
@@ -84,5 +84,5 @@ private:
 };
 
 // Start-up, the failure box or the window, and the event loop.
-int runBootLoader(const QString &exeDir);
+int runBootLoader(const Configuration &config);
 void showStartUpFailure();
