@@ -68,6 +68,17 @@ private slots:
             QCOMPARE(w.selection.ProgMode, progMode);
             QVERIFY(!w.cmdProgram->isEnabled() && w.cmdSelFile->isEnabled() && w.cmdExit->isEnabled());
             QVERIFY(w.lblLabVersion->isHidden());
+            w.show();
+            if (progMode) {
+                QVERIFY(showImage(w, rig, makeImage(1100, "V1.00.00", "KD7", '0', "LABT")));
+                // Yellow letters on red, whatever the style.
+                const QImage lab = w.grab(w.lblLabVersion->geometry()).toImage();
+                QCOMPARE(lab.pixelColor(1, 1), QColor(255, 0, 0));
+                bool yellow = false;
+                for (int x = 0; x < lab.width(); ++x)
+                    yellow |= lab.pixelColor(x, lab.height() / 2) == QColor(255, 255, 0);
+                QVERIFY(yellow);
+            }
             return;
         }
         QCOMPARE(runBootLoader(rig.config()), 1);
