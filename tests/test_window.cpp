@@ -69,6 +69,8 @@ private slots:
             QVERIFY(!w.cmdProgram->isEnabled() && w.cmdSelFile->isEnabled() && w.cmdExit->isEnabled());
             QVERIFY(w.lblLabVersion->isHidden());
             w.show();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+            QCOMPARE(w.focusWidget(), w.txt1);  // first in the tab order
             if (progMode) {
                 QVERIFY(showImage(w, rig, makeImage(1100, "V1.00.00", "KD7", '0', "LABT")));
                 // Yellow letters on red, whatever the style.

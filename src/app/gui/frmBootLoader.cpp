@@ -84,6 +84,8 @@ frmBootLoader::frmBootLoader(const Configuration &config, QWidget *parent)
     setTabOrder(cmdProgram, cmdSelFile);
     setTabOrder(cmdSelFile, txtFile);
     setTabOrder(txtFile, cmdExit);
+    // The first focus would follow the order of creation, not the tab order.
+    txt1->setFocus();
 
     connect(cmdSelFile, &QPushButton::clicked, this, &frmBootLoader::cmdSelFile_Click);
     connect(cmdProgram, &QPushButton::clicked, this, &frmBootLoader::cmdProgram_Click);
