@@ -4,6 +4,7 @@
 // print them.
 
 #include <QString>
+#include <QStringList>
 
 struct PortLinkChange {
     bool ok = false;

@@ -40,7 +40,8 @@ QString openFailureText(const CommPort &port);
 // and the group hint where it helps, as lines for standard error.
 QString startUpFailureNote(const StartUpResult &result);
 
-// The configured port number handed to provePort.
+// The configured port number checked, then proven by provePort with the
+// configuration's link folders; the result names the configuration file.
 StartUpResult runStartUp(Link &link, const Configuration &config);
 
 // The port configured, opened and closed once as a proof.
