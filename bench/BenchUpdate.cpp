@@ -100,7 +100,7 @@ UpdateFigures benchUpdate(qint64 size, unsigned baud, bool window)
     Link link;
     OwnTime own;
     if (window) {
-        w = std::make_unique<TimedWindow>(rig.dir.path());
+        w = std::make_unique<TimedWindow>(readConfiguration(rig.dir.path()));
         if (!w->Form_Load())
             return f;
         w->show();
@@ -111,7 +111,7 @@ UpdateFigures benchUpdate(qint64 size, unsigned baud, bool window)
         clock->wall.start();
         report = cmdProgram_Click(*w, w->link, w->selection);
     } else {
-        if (!runStartUp(link, rig.dir.path()).ok)
+        if (!runStartUp(link, readConfiguration(rig.dir.path())).ok)
             return f;
         ImageSelection sel;
         checkAndShowImage(nv, sel, rig.image);
@@ -136,7 +136,7 @@ double benchEraseCpu(int ms, double *wallSeconds)
     o.startInBootLoader = true;
     Rig rig(o, 2000);
     Link link;
-    if (!runStartUp(link, rig.dir.path()).ok)
+    if (!runStartUp(link, readConfiguration(rig.dir.path())).ok)
         return -1;
     NullView view;
     QElapsedTimer t;

@@ -34,7 +34,7 @@ ExchangeFigures benchExchanges(bool blocks, unsigned baud, int count)
     torvexsim::Simulator sim(o);
     sim.start();
     Link link;
-    link.com1.setDevice(QString::fromStdString(sim.slavePath()));
+    link.com1.setPort({0, QString::fromStdString(sim.slavePath()), {}});
     configurePort(link);
     ExchangeFigures f;
     std::array<std::uint8_t, RxBufferSize> block{};

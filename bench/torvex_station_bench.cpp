@@ -89,7 +89,7 @@ int main(int argc, char *argv[])
             QThread::msleep(10);
     }
 
-    StationWindow station({dir.path(), QStringLiteral(TORVEX_FLASH_BIN), dir.filePath(QStringLiteral("updates.log"))});
+    StationWindow station({readConfiguration(dir.path()), QStringLiteral(TORVEX_FLASH_BIN), dir.filePath(QStringLiteral("updates.log"))});
     station.show();
     station.refreshPorts();
     if (station.selectImage(image) != SelectOutcome::Accepted)

@@ -3,7 +3,7 @@
 #include <QBuffer>
 #include <QFile>
 
-#include "image/FileSelection.h"
+#include "image/FilePaths.h"
 #include "protocol/frames.h"
 
 namespace {

@@ -5,26 +5,26 @@
 
 #include "Console.h"
 #include "ExitCode.h"
-#include "app/core/ArchivoIni.h"
+#include "app/core/Configuration.h"
 #include "link/PortDiscovery.h"
 #include "link/PortLinks.h"
 
-int listPorts(const QString &configDir)
+int listPorts(const Configuration &config)
 {
     QString text;
-    const QList<DiscoveredPort> ports = discoverPorts(configDir);
+    const QList<DiscoveredPort> ports = discoverPorts(config.linkFolders);
     for (const DiscoveredPort &port : ports)
         text += portListLine(port) + QLatin1Char('\n');
     if (ports.isEmpty())
         text = QStringLiteral("No serial ports found (nor comN links in %1).\n")
-                   .arg(QDir::toNativeSeparators(configDir));
+                   .arg(QDir::toNativeSeparators(config.folder));
     writeOut(text);
     return ExitOk;
 }
 
-int setPort(int number, const QString &device, const QString &configDir)
+int setPort(int number, const QString &device, const Configuration &config)
 {
-    const PortLinkChange c = setPortLink(number, device, configDir);
+    const PortLinkChange c = setPortLink(number, device, config.linkFolders);
     if (!c.ok) {
         writeErr(QStringLiteral("error: port %1 not linked: %2\n").arg(number).arg(c.failure));
         if (!c.rootCommand.isEmpty())
@@ -40,13 +40,10 @@ int setPort(int number, const QString &device, const QString &configDir)
         text += QStringLiteral(", was -> %1").arg(c.previous);
     text += QLatin1Char('\n');
     // A link the configured port does not use is worth a word.
-    const QString commNum = funReadIni(configDir, QString::fromLatin1(IniFileName), QStringLiteral("SERIAL"),
-                                       QStringLiteral("CommNum"));
-    const auto configured = portNumberFromText(commNum);
-    if (!commNum.isEmpty() && configured && *configured != number)
+    const auto configured = config.portNumber();
+    if (!config.commNum.isEmpty() && configured && *configured != number)
         text += QStringLiteral("Note: %1 names port %2 (CommNum=%3): use --port %4, or set CommNum=%4 there.\n")
-                    .arg(QDir(configDir).filePath(QString::fromLatin1(IniFileName)))
-                    .arg(*configured).arg(commNum).arg(number);
+                    .arg(config.filePath()).arg(*configured).arg(config.commNum).arg(number);
     writeOut(text);
     return ExitOk;
 }

@@ -4,8 +4,10 @@
 
 #include <QString>
 
-int listPorts(const QString &configDir);
+struct Configuration;
+
+int listPorts(const Configuration &config);
 
 // Makes or replaces the link comN for port `number`; exit status 0 when made,
 // ExitPortUnusable when not, with what to do instead on standard error.
-int setPort(int number, const QString &device, const QString &configDir);
+int setPort(int number, const QString &device, const Configuration &config);

@@ -1,11 +1,9 @@
 #include "PortSetup.h"
 
-#include <QDir>
 #include <QFileInfo>
 
-#include "app/core/ArchivoIni.h"
 #include "app/core/StartUp.h"
-#include "image/FileSelection.h"
+#include "image/FilePaths.h"
 #include "link/Link.h"
 
 namespace {
@@ -21,33 +19,17 @@ PortReady failed(const Link &link, const QString &why)
 
 }  // namespace
 
-bool configuredProgMode(const QString &configDir)
+PortReady preparePort(Link &link, const Configuration &config, const PortRequest &request)
 {
-    return progModeFromText(funReadIni(configDir, QString::fromLatin1(IniFileName),
-                                       QStringLiteral("MODE"), QStringLiteral("ModeProg")));
-}
-
-PortReady preparePort(Link &link, const PortRequest &request)
-{
-    const QString ini = QDir(request.configDir).filePath(QString::fromLatin1(IniFileName));
+    StartUpResult proof;
     if (request.number == 0 && request.device.isEmpty()) {
-        if (!QFileInfo(ini).isFile())
-            return failed(link, QStringLiteral("%1 not found: give --port N or --device PATH").arg(ini));
-        const StartUpResult r = runStartUp(link, request.configDir);
-        if (!r.ok)
-            return failed(link, r.failure);
-        return {true, r.ProgMode, {}, {}};
+        if (!QFileInfo(config.filePath()).isFile())
+            return failed(link, QStringLiteral("%1 not found: give --port N or --device PATH").arg(config.filePath()));
+        proof = runStartUp(link, config);
+    } else if (!pathIsExact(config.folder)) {
+        return failed(link, QStringLiteral("the name of the folder %1 is not valid UTF-8").arg(config.folder));
+    } else {
+        proof = provePort(link, {request.number, request.device, config.linkFolders});
     }
-
-    if (!pathIsExact(request.configDir))
-        return failed(link, QStringLiteral("the name of the folder %1 is not valid UTF-8").arg(request.configDir));
-    link.com1.setLinkDirectory(request.configDir);
-    const bool named = request.device.isEmpty() ? link.com1.setCommPort(request.number)
-                                                : link.com1.setDevice(request.device);
-    if (!named || !configurePort(link))
-        return failed(link, QStringLiteral("port %1 names no serial device").arg(request.number));
-    if (!link.com1.open())
-        return failed(link, openFailureText(link.com1, request.configDir));
-    link.com1.close();
-    return {true, configuredProgMode(request.configDir), {}, {}};
+    return proof.ok ? PortReady{true, {}, {}} : failed(link, proof.failure);
 }

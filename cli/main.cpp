@@ -16,6 +16,7 @@
 #include "UpdateLog.h"
 #include "app/core/StartUp.h"
 #include "app/core/StopSignals.h"
+#include "image/FilePaths.h"
 #include "image/FileSelection.h"
 #include "link/Link.h"
 
@@ -112,7 +113,6 @@ int parseArguments(const QStringList &arguments, Options &opts)
     }
     opts.configDir = p.isSet(config) ? QDir(p.value(config)).absolutePath()
                                      : QCoreApplication::applicationDirPath();
-    opts.port.configDir = opts.configDir;
     opts.listPorts = p.isSet(listPorts);
     if (opts.listPorts)
         return -1;
@@ -161,11 +161,11 @@ bool refuseInexactPath(const QString &path, const char *what = "file")
     return true;
 }
 
-int showInfo(const Options &opts)
+int showInfo(const Options &opts, const Configuration &config)
 {
     if (refuseInexactPath(opts.image))
         return ExitImageRefused;
-    const bool progMode = opts.lab || configuredProgMode(opts.configDir);
+    const bool progMode = opts.lab || config.progMode;
     const auto f = readImageFacts(opts.image, progMode);
     if (!f) {
         writeErr(QStringLiteral("error: cannot read %1: not a readable regular file of at most 2 GiB\n")
@@ -226,7 +226,7 @@ QString interruptionNote(const UpdateReport &report, int signalNumber)
              early ? QStringLiteral("may be") : QStringLiteral("is"));
 }
 
-int update(const Options &opts, StopSignals &stops)
+int update(const Options &opts, const Configuration &config, StopSignals &stops)
 {
     // Tracing interleaves with the output: no line redrawn in place then.
     TerminalView terminal(stdoutIsTerminal() && !opts.trace);
@@ -245,7 +245,7 @@ int update(const Options &opts, StopSignals &stops)
         return status;
     };
     ImageSelection selection;
-    selection.ProgMode = opts.lab || configuredProgMode(opts.configDir);
+    selection.ProgMode = opts.lab || config.progMode;
     selection.dialogFileName = opts.image;
     if (refuseInexactPath(opts.image))
         return ExitImageRefused;
@@ -268,7 +268,7 @@ int update(const Options &opts, StopSignals &stops)
         return end(stops.exitStatus(), nullptr);
     if (opts.trace)
         link.com1.setTracer(traceBytes);
-    const PortReady port = preparePort(link, opts.port);
+    const PortReady port = preparePort(link, config, opts.port);
     if (!port.ok) {
         writeErr(QStringLiteral("error: port unusable: %1\n").arg(port.failure));
         if (!port.hint.isEmpty())
@@ -317,11 +317,12 @@ int main(int argc, char *argv[])
     Options opts;
     if (const int status = parseArguments(QCoreApplication::arguments(), opts); status >= 0)
         return status;
+    const Configuration config = readConfiguration(opts.configDir);
     if (opts.listPorts)
-        return listPorts(opts.configDir);
+        return listPorts(config);
     if (opts.setPort)
-        return setPort(opts.setPort, opts.image, opts.configDir);
+        return setPort(opts.setPort, opts.image, config);
     if (opts.info)
-        return showInfo(opts);
-    return update(opts, stops);
+        return showInfo(opts, config);
+    return update(opts, config, stops);
 }

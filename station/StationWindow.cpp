@@ -16,9 +16,7 @@
 #include <QVBoxLayout>
 
 #include "PortTable.h"
-#include "app/core/ArchivoIni.h"
 #include "app/core/StartUp.h"
-#include "app/gui/Dialogs.h"
 
 namespace {
 
@@ -56,34 +54,25 @@ QPushButton *button(const QString &text, QWidget *parent)
 }  // namespace
 
 StationWindow::StationWindow(const StationSettings &settings, QWidget *parent)
-    : QWidget(parent), m_settings(settings), m_ports(new PortTable(this))
+    : QWidget(parent), m_settings(settings),
+      m_image(this, [this](bool accepted) { m_imageAccepted = accepted; updateControls(); }),
+      m_ports(new PortTable(this))
 {
     setWindowTitle(QStringLiteral("Torvex-II update station"));
     setMinimumSize(720, 360);
     resize(900, 480);
-    m_selection.ProgMode = progModeFromText(funReadIni(settings.configDir, QString::fromLatin1(IniFileName),
-                                                       QStringLiteral("MODE"), QStringLiteral("ModeProg")));
+    m_selection.ProgMode = settings.config.progMode;
 
     m_selectButton = button(QStringLiteral("Select File"), this);
     m_selectButton->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
     m_selectButton->setToolTip(QStringLiteral("Choose the firmware image (Alt+S)"));
-    m_file = new QLineEdit(this);
-    m_file->setReadOnly(true);
-    m_file->setToolTip(QStringLiteral("Program file"));
-    m_file->setFocusPolicy(Qt::ClickFocus);
-    m_version = new QLabel(QString::fromLatin1(NoValue), this);
-    m_size = new QLabel(QString::fromLatin1(NoValue), this);
-    m_lab = new QLabel(QStringLiteral("Lab. Version !!"), this);
-    m_lab->setStyleSheet(QStringLiteral("QLabel { background: rgb(255,0,0); color: rgb(255,255,0); font-weight: bold; padding: 1px 6px; }"));
-    m_lab->hide();
+    m_image.file->setFocusPolicy(Qt::ClickFocus);
+    m_image.lab->setContentsMargins(6, 1, 6, 1);
     auto *image = new QHBoxLayout;
     image->addWidget(m_selectButton);
-    image->addWidget(m_file, 1);
-    image->addWidget(new QLabel(QStringLiteral("Version:"), this));
-    image->addWidget(m_version);
-    image->addWidget(new QLabel(QStringLiteral("Size:"), this));
-    image->addWidget(m_size);
-    image->addWidget(m_lab);
+    image->addWidget(m_image.file, 1);
+    for (QWidget *w : {m_image.versionCaption, m_image.version, m_image.sizeCaption, m_image.size, m_image.lab})
+        image->addWidget(w);
 
     m_table = new QTableView(this);
     m_table->setModel(m_ports);
@@ -125,7 +114,7 @@ StationWindow::StationWindow(const StationSettings &settings, QWidget *parent)
     layout->addWidget(m_summary);
     layout->addWidget(m_log);
 
-    connect(m_selectButton, &QPushButton::clicked, this, [this] { cmdSelFile_Click(*this, m_selection); });
+    connect(m_selectButton, &QPushButton::clicked, this, [this] { cmdSelFile_Click(m_image, m_selection); });
     connect(m_refreshButton, &QPushButton::clicked, this, &StationWindow::refreshPorts);
     connect(m_tickAllButton, &QPushButton::clicked, this, [this] {
         bool all = true;
@@ -150,14 +139,14 @@ void StationWindow::refreshPorts()
 {
     if (busy())
         return;
-    m_ports->setPorts(discoverPorts(m_settings.configDir));
+    m_ports->setPorts(discoverPorts(m_settings.config.linkFolders));
     updateControls();
 }
 
 SelectOutcome StationWindow::selectImage(const QString &path)
 {
     m_selection.dialogFileName = path;
-    return checkAndShowImage(*this, m_selection, path);
+    return checkAndShowImage(m_image, m_selection, path);
 }
 
 bool StationWindow::busy() const
@@ -175,13 +164,13 @@ void StationWindow::startRow(int row)
     if (job.running() || (port.number == 0 && port.device.isEmpty()))
         return;
     QStringList args{QStringLiteral("--json"), QStringLiteral("--log"), m_settings.logFile,
-                     QStringLiteral("--config"), m_settings.configDir};
+                     QStringLiteral("--config"), m_settings.config.folder};
     // A comN link is resolved by the child at its open, like every front end does.
     if (port.number > 0)
         args << QStringLiteral("--port") << QString::number(port.number);
     else
         args << QStringLiteral("--device") << port.device;
-    args << fileText();
+    args << m_image.fileText();
     job.start(m_settings.flashProgram, args);
 }
 
@@ -290,27 +279,4 @@ bool StationWindow::eventFilter(QObject *watched, QEvent *event)
         return true;
     }
     return QWidget::eventFilter(watched, event);
-}
-
-std::optional<QString> StationWindow::chooseFile(const FileDialogRequest &request)
-{
-    return askForImage(this, request);
-}
-
-void StationWindow::showMessage(const QString &text, BoxIcon icon)
-{
-    showBox(this, text, icon);
-}
-
-QString StationWindow::fileText() const { return m_file->text(); }
-void StationWindow::setFileText(const QString &path) { m_file->setText(path); }
-QString StationWindow::fileSizeText() const { return m_size->text(); }
-void StationWindow::setFileSizeText(const QString &text) { m_size->setText(text); }
-void StationWindow::setFileVersionText(const QString &text) { m_version->setText(text); }
-void StationWindow::setLabVisible(bool visible) { m_lab->setVisible(visible); }
-
-void StationWindow::setProgramEnabled(bool enabled)
-{
-    m_imageAccepted = enabled;
-    updateControls();
 }

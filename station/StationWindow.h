@@ -4,22 +4,22 @@
 
 #include <QWidget>
 
+#include "app/core/Configuration.h"
+#include "app/gui/ImageFields.h"
 #include "image/FileSelection.h"
-#include "image/SelectionView.h"
 
 class QLabel;
-class QLineEdit;
 class QPushButton;
 class QTableView;
 class PortTable;
 
 struct StationSettings {
-    QString configDir;     // BootLoaderTorvexII.ini and the comN links
+    Configuration config;  // read at start; its folder is handed to every torvex-flash
     QString flashProgram;  // torvex-flash
     QString logFile;       // the update log
 };
 
-class StationWindow : public QWidget, public SelectionView {
+class StationWindow : public QWidget {
     Q_OBJECT
 public:
     explicit StationWindow(const StationSettings &settings, QWidget *parent = nullptr);
@@ -33,17 +33,6 @@ public:
     void stopAll();
     bool busy() const;
 
-    // SelectionView: the image part of the window.
-    std::optional<QString> chooseFile(const FileDialogRequest &request) override;
-    void showMessage(const QString &text, BoxIcon icon) override;
-    QString fileText() const override;
-    void setFileText(const QString &path) override;
-    QString fileSizeText() const override;
-    void setFileSizeText(const QString &text) override;
-    void setFileVersionText(const QString &text) override;
-    void setLabVisible(bool visible) override;
-    void setProgramEnabled(bool enabled) override;
-
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -55,12 +44,12 @@ private:
 
     StationSettings m_settings;
     ImageSelection m_selection;
+    ImageFields m_image;
     bool m_imageAccepted = false;
     bool m_closing = false;
     PortTable *m_ports;
     QTableView *m_table;
     QPushButton *m_selectButton, *m_refreshButton, *m_tickAllButton, *m_updateButton, *m_rerunButton,
         *m_stopButton, *m_closeButton;
-    QLineEdit *m_file;
-    QLabel *m_version, *m_size, *m_lab, *m_summary, *m_log;
+    QLabel *m_summary, *m_log;
 };

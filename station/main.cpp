@@ -62,7 +62,7 @@ int main(int argc, char *argv[])
 
     StationSettings settings;
     const QString exeDir = QCoreApplication::applicationDirPath();
-    settings.configDir = p.isSet(ConfigOption) ? QDir(p.value(ConfigOption)).absolutePath() : exeDir;
+    settings.config = readConfiguration(p.isSet(ConfigOption) ? QDir(p.value(ConfigOption)).absolutePath() : exeDir);
     settings.flashProgram = QDir(exeDir).filePath(QStringLiteral("torvex-flash"));
 #ifdef Q_OS_WIN
     settings.flashProgram += QStringLiteral(".exe");

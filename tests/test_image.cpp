@@ -139,7 +139,7 @@ private slots:
         ImageSelection selection;
         QCOMPARE(checkAndShowImage(view, selection, path), SelectOutcome::Unreadable);
         Link link;
-        QVERIFY(!runStartUp(link, files.exeDir() + QChar(QChar::ReplacementCharacter)).ok);
+        QVERIFY(!runStartUp(link, readConfiguration(files.exeDir() + QChar(QChar::ReplacementCharacter))).ok);
     }
 };
 

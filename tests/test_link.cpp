@@ -29,7 +29,7 @@ class TestLink : public QObject {
 
     void openLink()
     {
-        QVERIFY(link->com1.setDevice(pty->slavePath()));
+        QVERIFY(link->com1.setPort({0, pty->slavePath(), {}}));
         QVERIFY(configurePort(*link));
         QVERIFY(link->com1.open());
     }
@@ -93,10 +93,15 @@ private slots:
                               : QFile::link(target, prog + "/BootLoaderTorvexII.ini"));
         QVERIFY(!besideProgram || QFile::link(root.filePath("devP"), prog + "/com3"));
         QVERIFY(!besideConfig || QFile::link(root.filePath("devE"), etc + "/com3"));
-        const QString expected = device.startsWith('/') ? device : QDir(root.canonicalPath()).filePath(device);
-        QCOMPARE(portDeviceName(3, prog), expected);
-        QCOMPARE(portDeviceName(255, prog), QStringLiteral("/dev/ttyS254"));
-        QCOMPARE(portDeviceName(0, prog), QString());
+        const auto named = [&root](const QString &d) { return d.startsWith('/') ? d : QDir(root.canonicalPath()).filePath(d); };
+        const QStringList folders = portLinkFolders(prog);
+        QCOMPARE(portDeviceName(3, folders), named(device));
+        QCOMPARE(portDeviceName(255, folders), QStringLiteral("/dev/ttyS254"));
+        QCOMPARE(portDeviceName(0, folders), QString());
+        // The port looks only where it is told, whatever lies beside the program.
+        CommPort port;
+        QVERIFY(port.setPort({3, {}, {etc}}));
+        QCOMPARE(port.deviceName(), named(besideConfig ? "devE" : "/dev/ttyS2"));
     }
 
     void overflowBeyondBufferIsDropped()
@@ -158,7 +163,7 @@ private slots:
 
     void waitEndsWithTheReply()
     {
-        QVERIFY(link->com1.setDevice(pty->slavePath()));
+        QVERIFY(link->com1.setPort({0, pty->slavePath(), {}}));
         QVERIFY(configurePort(*link));
         pty->replyAfter(15, Ack);
         QCOMPARE(funSendCommand(*link, 'W', 0, 0, 5, 5000, true), CmdResult::Ack);

@@ -137,7 +137,7 @@ private slots:
         if (!link.isEmpty())
             QVERIFY(QFile::link(QString(link).replace("@dir", dir), dir + "/com200"));
         Link l;
-        const StartUpResult r = runStartUp(l, dir);
+        const StartUpResult r = runStartUp(l, readConfiguration(dir));
         QVERIFY(!r.ok);
         const QString note = startUpFailureNote(r);
         for (QString line : lines)

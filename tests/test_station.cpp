@@ -44,7 +44,7 @@ struct Rack {
             QFile::link(QString::fromStdString(rigs.back()->sim->slavePath()), dir.filePath(QStringLiteral("com%1").arg(i + 1)));
         }
         station = std::make_unique<StationWindow>(
-            StationSettings{dir.path(), QStringLiteral(TORVEX_FLASH_BIN), dir.filePath(QStringLiteral("updates.log"))});
+            StationSettings{readConfiguration(dir.path()), QStringLiteral(TORVEX_FLASH_BIN), dir.filePath(QStringLiteral("updates.log"))});
         station->show();
         station->selectImage(rigs.front()->writeFile(QStringLiteral("fw.bin"), image));
         for (int i = 0; i < indicators.size(); ++i)

@@ -60,7 +60,7 @@ private slots:
                         || QTest::currentDataTag() == QByteArray("no MODE section");
 
         ModalAnswerer answerer;
-        frmBootLoader w(rig.exeDir());
+        frmBootLoader w(rig.config());
         QCOMPARE(w.Form_Load(), works);
         QVERIFY(!w.link.com1.isOpen());
         if (works) {
@@ -68,9 +68,22 @@ private slots:
             QCOMPARE(w.selection.ProgMode, progMode);
             QVERIFY(!w.cmdProgram->isEnabled() && w.cmdSelFile->isEnabled() && w.cmdExit->isEnabled());
             QVERIFY(w.lblLabVersion->isHidden());
+            w.show();
+            QVERIFY(QTest::qWaitForWindowActive(&w));
+            QCOMPARE(w.focusWidget(), w.txt1);  // first in the tab order
+            if (progMode) {
+                QVERIFY(showImage(w, rig, makeImage(1100, "V1.00.00", "KD7", '0', "LABT")));
+                // Yellow letters on red, whatever the style.
+                const QImage lab = w.grab(w.lblLabVersion->geometry()).toImage();
+                QCOMPARE(lab.pixelColor(1, 1), QColor(255, 0, 0));
+                bool yellow = false;
+                for (int x = 0; x < lab.width(); ++x)
+                    yellow |= lab.pixelColor(x, lab.height() / 2) == QColor(255, 255, 0);
+                QVERIFY(yellow);
+            }
             return;
         }
-        QCOMPARE(runBootLoader(rig.exeDir()), 1);
+        QCOMPARE(runBootLoader(rig.config()), 1);
         QCOMPARE(answerer.boxes.size(), size_t(1));
         QCOMPARE(answerer.boxes[0].text, QStringLiteral("No se puede abrir el port serie.\r\nComprobar fichero "
                                                         ".ini o cerrar el programa que utilice el puerto."));
@@ -91,7 +104,7 @@ private slots:
         const Scenario &s = *row;
         const QByteArray image = makeImage(s.size);
         const QString path = rig.writeFile(QStringLiteral("fw.bin"), image);
-        frmBootLoader w(rig.exeDir());
+        frmBootLoader w(rig.config());
         QVERIFY(w.Form_Load());
         w.show();
 
@@ -145,7 +158,7 @@ private slots:
     {
         SimRig first, second;
         QVERIFY(first.start() && second.start());
-        frmBootLoader window(first.exeDir());
+        frmBootLoader window(first.config());
         QVERIFY(window.Form_Load());
         const QString link = QDir(first.exeDir()).filePath(QStringLiteral("com3"));
         const QString target = QFileInfo(QDir(second.exeDir()).filePath(QStringLiteral("com3"))).symLinkTarget();
@@ -170,7 +183,7 @@ private slots:
     {
         SimRig rig;
         QVERIFY(rig.start(indicator({"baud=115200"})));
-        frmBootLoader window(rig.exeDir());
+        frmBootLoader window(rig.config());
         QVERIFY(window.Form_Load() && showImage(window, rig, makeImage(30000)));
         StopSignals stops;
         connect(&stops, &StopSignals::stopRequested, &window, &frmBootLoader::stopBySignal);

@@ -41,5 +41,5 @@ int main(int argc, char *argv[])
     const auto app = makeWindowApplication(argc, argv, AppTitle);
     QApplication::setApplicationName(QString::fromLatin1(AppTitle));
     QApplication::setApplicationVersion(programVersion());
-    return runBootLoader(QCoreApplication::applicationDirPath());
+    return runBootLoader(readConfiguration(QCoreApplication::applicationDirPath()));
 }

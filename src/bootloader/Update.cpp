@@ -8,6 +8,7 @@
 
 #include "bootloader/BootLoaderFuncs.h"
 #include "bootloader/UpdateView.h"
+#include "image/FilePaths.h"
 #include "image/FileSelection.h"
 #include "image/ImageFile.h"
 #include "link/Exchange.h"

@@ -29,10 +29,3 @@ enum class SelectOutcome {
 // Checks the image at path and shows it, as after the dialog's choice.
 SelectOutcome checkAndShowImage(SelectionView &view, ImageSelection &selection,
                                 const QString &path);
-
-// Size of a regular file that fits a signed 32-bit length; nullopt otherwise.
-std::optional<qint64> imageFileSize(const QString &path);
-
-// False for a path that came from bytes that are not valid UTF-8: the
-// decoded name would no longer name that file, and may name another one.
-bool pathIsExact(const QString &path);

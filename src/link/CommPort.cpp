@@ -1,13 +1,11 @@
 #include "link/CommPort.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 
 #include "link/PortHandle.h"
 
 CommPort::CommPort(QObject *parent) : QObject(parent)
 {
-    m_linkDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
     m_clock.start();
     connect(&m_port, &QSerialPort::readyRead, this, &CommPort::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &CommPort::onError);
@@ -18,24 +16,14 @@ CommPort::~CommPort()
     close();
 }
 
-bool CommPort::setCommPort(int number)
+bool CommPort::setPort(const PortSettings &port)
 {
     if (m_port.isOpen())
         return false;
-    m_number = number;
-    m_named.clear();
-    m_device = portDeviceName(number, m_linkDir);
+    m_portSettings = port;
+    m_device = port.number > 0 || port.device.isEmpty() ? portDeviceName(port.number, port.linkFolders)
+                                                        : port.device;
     return !m_device.isEmpty();
-}
-
-bool CommPort::setDevice(const QString &devicePath)
-{
-    if (m_port.isOpen() || devicePath.isEmpty())
-        return false;
-    m_number = 0;
-    m_named = devicePath;
-    m_device = devicePath;
-    return true;
 }
 
 bool CommPort::setSettings(const QString &settings)
@@ -82,7 +70,7 @@ bool CommPort::setSettings(const QString &settings)
 void CommPort::holdDevice(bool hold)
 {
     m_held = hold;
-    m_heldViaLink = hold && m_number > 0 && !portLinkTarget(m_number, m_linkDir).isEmpty();
+    m_heldViaLink = hold && m_portSettings.number > 0 && !portLinkTarget(m_portSettings.number, m_portSettings.linkFolders).isEmpty();
 }
 
 bool CommPort::open()
@@ -92,24 +80,24 @@ bool CommPort::open()
     m_gone = false;
     // A comN link may be re-pointed at any time (a re-plugged adapter, another
     // indicator on the bench): the device it names now is the one to open.
-    if (m_number > 0) {
-        m_device = portDeviceName(m_number, m_linkDir);
-        if (m_heldViaLink && portLinkTarget(m_number, m_linkDir).isEmpty()) {
+    if (m_portSettings.number > 0) {
+        m_device = portDeviceName(m_portSettings.number, m_portSettings.linkFolders);
+        if (m_heldViaLink && portLinkTarget(m_portSettings.number, m_portSettings.linkFolders).isEmpty()) {
             // The numbered default device would be another device altogether.
             m_gone = true;
             m_lastError = QSerialPort::DeviceNotFoundError;
-            m_lastErrorString = QStringLiteral("the link com%1 has vanished").arg(m_number);
+            m_lastErrorString = QStringLiteral("the link com%1 has vanished").arg(m_portSettings.number);
             return false;
         }
-    } else if (!m_named.isEmpty()) {
+    } else if (!m_portSettings.device.isEmpty()) {
         // A device named through a link (/dev/serial/by-id/...) is opened by
         // its present real path, so the lock file is the device's own.
-        const QString real = QFileInfo(m_named).canonicalFilePath();
-        m_device = real.isEmpty() ? m_named : real;
+        const QString real = QFileInfo(m_portSettings.device).canonicalFilePath();
+        m_device = real.isEmpty() ? m_portSettings.device : real;
     }
     if (m_device.isEmpty()) {
         m_lastError = QSerialPort::DeviceNotFoundError;
-        m_lastErrorString = QStringLiteral("no serial device for port %1").arg(m_number);
+        m_lastErrorString = QStringLiteral("no serial device for port %1").arg(m_portSettings.number);
         return false;
     }
     m_port.setPortName(m_device);

@@ -11,6 +11,13 @@
 
 #include "link/PortNaming.h"
 
+// Which device the port opens.
+struct PortSettings {
+    int number = 0;           // port N: a link comN in linkFolders, else the numbered device
+    QString device;           // without a number: this device, by path
+    QStringList linkFolders;  // where comN links are looked up, in this order
+};
+
 // Notification kinds delivered through CommPort::OnComm.
 enum CommEvent : int {
     comEvReceive = 2,
@@ -27,16 +34,13 @@ public:
     ~CommPort() override;
 
     // Settings, applied while closed. Each returns false when refused.
-    bool setCommPort(int number);               // 0 and unknown numbers are refused
-    bool setDevice(const QString &devicePath);  // a device by path, bypassing the number
+    bool setPort(const PortSettings &port);     // refused when it names no device
     bool setSettings(const QString &settings);  // "115200,N,8,1"
     void setInputLen(int n) { m_inputLen = n; }
     void setRThreshold(int n) { m_rThreshold = n; }
     void setSThreshold(int n) { m_sThreshold = n; }
-    // Where `comN` links are looked up (the executable's directory by default).
-    void setLinkDirectory(const QString &dir) { m_linkDir = dir; }
-
-    int commPort() const { return m_number; }
+    const PortSettings &portSettings() const { return m_portSettings; }
+    int commPort() const { return m_portSettings.number; }
     QString deviceName() const { return m_device; }
 
     bool open();
@@ -71,10 +75,8 @@ private:
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;
-    QString m_linkDir;
-    QString m_named;   // the path setDevice was given
+    PortSettings m_portSettings;
     QString m_device;  // what the last open used, or will use
-    int m_number = 0;
     int m_inputLen = 0;
     int m_rThreshold = 1;
     int m_sThreshold = 1;

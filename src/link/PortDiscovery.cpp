@@ -63,14 +63,14 @@ QString portListLine(const DiscoveredPort &port)
     return text;
 }
 
-QList<DiscoveredPort> discoverPorts(const QString &configDir)
+QList<DiscoveredPort> discoverPorts(const QStringList &linkFolders)
 {
     QList<DiscoveredPort> out;
     const auto add = [&out](const DiscoveredPort &p) { addDiscoveredPort(out, p); };
 
     // comN links first: they are the names the technician's configuration uses.
     QList<DiscoveredPort> links;
-    for (const QString &dir : portLinkDirectories(configDir)) {
+    for (const QString &dir : linkFolders) {
         const QFileInfoList entries = QDir(dir).entryInfoList({QStringLiteral("com*")}, QDir::System | QDir::Files);
         for (const QFileInfo &fi : entries) {
             bool ok = false;

@@ -1,6 +1,6 @@
 #pragma once
 // The serial ports of this machine, listed once for every front end: the comN
-// links of the configuration directory, /dev/serial/by-id, and the ttyUSB,
+// links of the configuration, /dev/serial/by-id, and the ttyUSB,
 // ttyACM and ttyS devices present. A device reached under several names is
 // listed once, under its most telling name, with the others as aliases.
 
@@ -19,7 +19,8 @@ struct DiscoveredPort {
     QStringList aliases;  // other names of the same device
 };
 
-QList<DiscoveredPort> discoverPorts(const QString &configDir);
+// linkFolders: where comN links are looked up, in order; the first one wins.
+QList<DiscoveredPort> discoverPorts(const QStringList &linkFolders);
 
 // Adds a port to the list, or its name to the aliases of the port already
 // listed for the same device; a name that is the device itself adds nothing.

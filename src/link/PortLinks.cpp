@@ -17,19 +17,19 @@ QString shellQuoted(const QString &text)
 
 #ifdef Q_OS_WIN
 
-PortLinkChange setPortLink(int number, const QString &, const QString &)
+PortLinkChange setPortLink(int number, const QString &, const QStringList &)
 {
     PortLinkChange c;
     c.failure = QStringLiteral("on Windows port %1 is COM%1 and needs no link").arg(number);
     return c;
 }
 
-QString portOriginText(int number, const QString &)
+QString portOriginText(int number, const QStringList &)
 {
     return QStringLiteral("port %1 is COM%1").arg(number);
 }
 
-QString portMissingText(int number, const QString &)
+QString portMissingText(int number, const QStringList &)
 {
     return QStringLiteral("COM%1 does not exist").arg(number);
 }
@@ -49,9 +49,9 @@ QString linkName(int number)
 }
 
 // The comN link that port `number` goes through, "" when there is none.
-QString activeLink(int number, const QString &linkDirectory)
+QString activeLink(int number, const QStringList &linkFolders)
 {
-    for (const QString &dir : portLinkDirectories(linkDirectory)) {
+    for (const QString &dir : linkFolders) {
         const QString path = QDir(dir).filePath(linkName(number));
         if (QFileInfo(path).isSymLink())
             return path;
@@ -59,9 +59,9 @@ QString activeLink(int number, const QString &linkDirectory)
     return {};
 }
 
-QString folders(const QString &linkDirectory)
+QString folders(const QStringList &linkFolders)
 {
-    return portLinkDirectories(linkDirectory).join(QStringLiteral(" or "));
+    return linkFolders.join(QStringLiteral(" or "));
 }
 
 QString fallback(int number)
@@ -82,14 +82,17 @@ QString kindOf(const struct stat &st)
 
 }  // namespace
 
-PortLinkChange setPortLink(int number, const QString &device, const QString &configDir)
+PortLinkChange setPortLink(int number, const QString &device, const QStringList &linkFolders)
 {
     PortLinkChange c;
     c.target = QDir::cleanPath(QDir(QDir::currentPath()).absoluteFilePath(device));
-    const QStringList dirs = portLinkDirectories(configDir);
-    c.link = activeLink(number, configDir);
-    if (c.link.isEmpty())
-        c.link = QDir(dirs.constLast()).filePath(linkName(number));
+    c.link = activeLink(number, linkFolders);
+    if (c.link.isEmpty() && !linkFolders.isEmpty())
+        c.link = QDir(linkFolders.constLast()).filePath(linkName(number));
+    if (c.link.isEmpty()) {
+        c.failure = QStringLiteral("no folder to make the link com%1 in").arg(number);
+        return c;
+    }
     const QString folder = QFileInfo(c.link).absolutePath();
 
     // Linked to itself the port would name nothing.
@@ -141,18 +144,18 @@ PortLinkChange setPortLink(int number, const QString &device, const QString &con
     return c;
 }
 
-QString portOriginText(int number, const QString &linkDirectory)
+QString portOriginText(int number, const QStringList &linkFolders)
 {
-    const QString link = activeLink(number, linkDirectory);
+    const QString link = activeLink(number, linkFolders);
     if (link.isEmpty())
         return QStringLiteral("port %1: no %2 link in %3; the numbered device %4 was used")
-            .arg(number).arg(linkName(number), folders(linkDirectory), fallback(number));
+            .arg(number).arg(linkName(number), folders(linkFolders), fallback(number));
     return QStringLiteral("port %1: link %2 -> %3").arg(number).arg(link, QFileInfo(link).symLinkTarget());
 }
 
-QString portMissingText(int number, const QString &linkDirectory)
+QString portMissingText(int number, const QStringList &linkFolders)
 {
-    const QString link = activeLink(number, linkDirectory);
+    const QString link = activeLink(number, linkFolders);
     if (!link.isEmpty())
         return QStringLiteral("%1 is a dangling link: its target %2 does not exist (adapter unplugged or "
                               "renamed? torvex-flash --list-ports shows the ports found)")
@@ -160,7 +163,7 @@ QString portMissingText(int number, const QString &linkDirectory)
     return QStringLiteral("no %1 link found in %2, and the numbered fallback device %3 does not exist "
                           "either: link the port to its adapter with torvex-flash --set-port %4 "
                           "/dev/serial/by-id/...")
-        .arg(linkName(number), folders(linkDirectory), fallback(number)).arg(number);
+        .arg(linkName(number), folders(linkFolders), fallback(number)).arg(number);
 }
 
 #endif

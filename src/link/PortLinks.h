@@ -4,6 +4,7 @@
 // print them.
 
 #include <QString>
+#include <QStringList>
 
 struct PortLinkChange {
     bool ok = false;
@@ -16,18 +17,19 @@ struct PortLinkChange {
 };
 
 // Makes or replaces comN so that port `number` names `device`: where a comN
-// link is already looked up first, else beside the real location of the
-// configuration in configDir. The device must be a character device; a path
-// under /dev/serial/by-id is kept as given, since it survives re-plugging.
-PortLinkChange setPortLink(int number, const QString &device, const QString &configDir);
+// link is already found in linkFolders, else in the last of them (beside the
+// configuration file's real location). The device must be a character
+// device; a path under /dev/serial/by-id is kept as given, since it survives
+// re-plugging.
+PortLinkChange setPortLink(int number, const QString &device, const QStringList &linkFolders);
 
 // Where port `number` was looked for and what it named, in one line: the
 // link and its target, or the folders searched and the numbered fallback.
-QString portOriginText(int number, const QString &linkDirectory);
+QString portOriginText(int number, const QStringList &linkFolders);
 
 // Why port `number` names no existing device: a dangling comN link, or no
 // link at all and no numbered fallback device either.
-QString portMissingText(int number, const QString &linkDirectory);
+QString portMissingText(int number, const QStringList &linkFolders);
 
 // `text` as one word for a POSIX shell.
 QString shellQuoted(const QString &text);

@@ -7,17 +7,13 @@
 #include <QStringList>
 
 // The device that port `number` names; "" for 0 or when nothing can be named.
-// Elsewhere than Windows a link `com<number>` wins over the fallback
-// /dev/ttyS<number-1>; it is looked up in linkDirectory, then beside the real
-// location of the configuration file there: an installed configuration is a
-// link to /etc/bootloadertorvexii/, where the administrator maps the ports.
-QString portDeviceName(int number, const QString &linkDirectory);
+// Elsewhere than Windows a link `com<number>` in the first of linkFolders that
+// holds one wins over the fallback /dev/ttyS<number-1>. Whoever read the
+// configuration says which folders those are.
+QString portDeviceName(int number, const QStringList &linkFolders);
 
 // The device a link `com<number>` names; "" when there is no such link.
-QString portLinkTarget(int number, const QString &linkDirectory);
-
-// The directories searched for comN links, in order; at most two.
-QStringList portLinkDirectories(const QString &linkDirectory);
+QString portLinkTarget(int number, const QStringList &linkFolders);
 
 // Called right after a successful open / right before close with the native
 // handle: asks the driver to hand short replies over at once (USB adapters

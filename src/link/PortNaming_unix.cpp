@@ -7,8 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "app/core/ArchivoIni.h"
-
 #include <algorithm>
 #include <grp.h>
 #include <pwd.h>
@@ -21,24 +19,11 @@
 #define TORVEX_HAVE_SERIAL_STRUCT 1
 #endif
 
-QStringList portLinkDirectories(const QString &linkDirectory)
-{
-    QStringList dirs{linkDirectory};
-    const QFileInfo ini(QDir(linkDirectory).filePath(QString::fromLatin1(IniFileName)));
-    const QString real = ini.canonicalFilePath();
-    if (!real.isEmpty()) {
-        const QString realDir = QFileInfo(real).absolutePath();
-        if (realDir != QFileInfo(linkDirectory).canonicalFilePath())
-            dirs << realDir;
-    }
-    return dirs;
-}
-
-QString portLinkTarget(int number, const QString &linkDirectory)
+QString portLinkTarget(int number, const QStringList &linkFolders)
 {
     if (number <= 0)
         return {};
-    for (const QString &dir : portLinkDirectories(linkDirectory)) {
+    for (const QString &dir : linkFolders) {
         const QFileInfo link(QDir(dir).filePath(QStringLiteral("com%1").arg(number)));
         if (link.isSymLink()) {
             // Open by the real device path so the lock file is the one any other
@@ -50,11 +35,11 @@ QString portLinkTarget(int number, const QString &linkDirectory)
     return {};
 }
 
-QString portDeviceName(int number, const QString &linkDirectory)
+QString portDeviceName(int number, const QStringList &linkFolders)
 {
     if (number <= 0)
         return {};
-    const QString linked = portLinkTarget(number, linkDirectory);
+    const QString linked = portLinkTarget(number, linkFolders);
     return linked.isEmpty() ? QStringLiteral("/dev/ttyS%1").arg(number - 1) : linked;
 }
 

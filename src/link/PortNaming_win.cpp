@@ -5,17 +5,12 @@
 
 #include <QSerialPortInfo>
 
-QString portDeviceName(int number, const QString &)
+QString portDeviceName(int number, const QStringList &)
 {
     return number <= 0 ? QString() : QStringLiteral("COM%1").arg(number);
 }
 
-QString portLinkTarget(int, const QString &)
-{
-    return {};
-}
-
-QStringList portLinkDirectories(const QString &)
+QString portLinkTarget(int, const QStringList &)
 {
     return {};
 }

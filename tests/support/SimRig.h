@@ -25,8 +25,9 @@ struct SimRig {
     void writeIni(const QByteArray &content);
     QString exeDir() const { return dir.path(); }
     QString writeFile(const QString &name, const QByteArray &content);
+    Configuration config() const { return readConfiguration(exeDir()); }
     // Link set up the way the program's start-up does it.
-    bool startUp(Link &link) { return runStartUp(link, exeDir()).ok; }
+    bool startUp(Link &link) { return runStartUp(link, config()).ok; }
 
     QByteArray flash(qsizetype n) const;
     QByteArray received() const;

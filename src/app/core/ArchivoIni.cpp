@@ -121,19 +121,22 @@ QString funCleanText(const QString &text)
     return out;
 }
 
-QString funReadIni(const QString &directory, const QString &fileName,
-                   const QString &section, const QString &key)
+QByteArray readIniFile(const QString &directory, const QString &fileName)
 {
     const QString path = directory + u'/' + fileName;
     if (!QFileInfo(path).isFile())
-        return QString();
+        return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return QString();
+        return {};
     const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return QString();
-    return readIniValue(bytes, section, key);
+    return file.error() == QFileDevice::NoError ? bytes : QByteArray();
+}
+
+QString funReadIni(const QString &directory, const QString &fileName,
+                   const QString &section, const QString &key)
+{
+    return readIniValue(readIniFile(directory, fileName), section, key);
 }
 
 QString readIniValue(const QByteArray &content, const QString &section, const QString &key)

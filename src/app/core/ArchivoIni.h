@@ -19,6 +19,10 @@ QString funCleanText(const QString &text);
 QString funReadIni(const QString &directory, const QString &fileName,
                    const QString &section, const QString &key);
 
+// The bytes of directory/fileName; empty when it is missing, not a regular
+// file or unreadable.
+QByteArray readIniFile(const QString &directory, const QString &fileName);
+
 // The same lookup on a file's content already in memory; funReadIni reads the
 // file and hands its bytes here.
 QString readIniValue(const QByteArray &content, const QString &section, const QString &key);

@@ -1,11 +1,10 @@
 #include "app/core/StartUp.h"
 
 #include "app/core/ArchivoIni.h"
-#include "image/FileSelection.h"
+#include "image/FilePaths.h"
 #include "link/Link.h"
 #include "link/PortLinks.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 QString versionText(int major, int minor, int patch)
@@ -33,47 +32,51 @@ bool configurePort(Link &link)
     return true;
 }
 
-StartUpResult runStartUp(Link &link, const QString &exeDir)
+StartUpResult runStartUp(Link &link, const Configuration &config)
 {
     StartUpResult result;
-    const QString file = QString::fromLatin1(IniFileName);
-    if (!pathIsExact(exeDir)) {
+    if (!pathIsExact(config.folder)) {
         result.failure = QStringLiteral("the name of the folder %1 is not valid UTF-8: its configuration "
                                         "cannot be read; move the program to another folder")
-                             .arg(exeDir);
+                             .arg(config.folder);
         return result;
     }
-    const QFileInfo ini(QDir(exeDir).filePath(file));
+    const QFileInfo ini(config.filePath());
     result.config = ini.filePath();
     if (ini.isSymLink())
         result.config += QStringLiteral(" -> ") + ini.symLinkTarget();
     else if (!ini.exists())
         result.config += QStringLiteral(" (missing)");
-    const QString commNum = funReadIni(exeDir, file, QStringLiteral("SERIAL"), QStringLiteral("CommNum"));
-    const auto port = portNumberFromText(commNum);
-    if (commNum.isEmpty()) {
-        result.failure = QStringLiteral("no [SERIAL] CommNum in %1/%2").arg(exeDir, file);
+    const auto port = config.portNumber();
+    if (config.commNum.isEmpty()) {
+        result.failure = QStringLiteral("no [SERIAL] CommNum in %1/%2").arg(config.folder, QString::fromLatin1(IniFileName));
         return result;
     }
     if (!port) {
-        result.failure = QStringLiteral("CommNum \"%1\" is outside 0 to 255").arg(commNum);
+        result.failure = QStringLiteral("CommNum \"%1\" is outside 0 to 255").arg(config.commNum);
         return result;
     }
-    link.com1.setLinkDirectory(exeDir);
-    if (!link.com1.setCommPort(*port) || !configurePort(link)) {
-        result.failure = QStringLiteral("port %1 names no serial device").arg(*port);
+    StartUpResult proof = provePort(link, {*port, {}, config.linkFolders});
+    proof.config = result.config;
+    return proof;
+}
+
+StartUpResult provePort(Link &link, const PortSettings &port)
+{
+    StartUpResult result;
+    if (!link.com1.setPort(port) || !configurePort(link)) {
+        result.failure = QStringLiteral("port %1 names no serial device").arg(port.number);
         return result;
     }
-    result.origin = portOriginText(*port, exeDir);
+    if (port.number > 0)
+        result.origin = portOriginText(port.number, port.linkFolders);
     if (!link.com1.open()) {
-        result.failure = openFailureText(link.com1, exeDir);
+        result.failure = openFailureText(link.com1);
         result.permission = lacksPermission(link.com1);
         result.device = link.com1.deviceName();
         return result;
     }
     link.com1.close();
-    result.ProgMode = progModeFromText(
-        funReadIni(exeDir, file, QStringLiteral("MODE"), QStringLiteral("ModeProg")));
     result.ok = true;
     return result;
 }
@@ -86,10 +89,10 @@ bool lacksPermission(const CommPort &port)
     return !device.exists() || !device.isReadable() || !device.isWritable();
 }
 
-QString openFailureText(const CommPort &port, const QString &linkDirectory)
+QString openFailureText(const CommPort &port)
 {
     if (port.commPort() > 0 && !QFileInfo::exists(port.deviceName()))
-        return portMissingText(port.commPort(), linkDirectory);
+        return portMissingText(port.commPort(), port.portSettings().linkFolders);
     return QStringLiteral("%1: %2").arg(port.deviceName(), port.lastErrorString());
 }
 

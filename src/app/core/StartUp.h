@@ -3,8 +3,11 @@
 
 #include <QString>
 
+#include "app/core/Configuration.h"
+
 class CommPort;
 class Link;
+struct PortSettings;
 
 inline constexpr const char *AppTitle = "BootLoaderTorvexII";
 inline constexpr const char *StartUpFailureText =
@@ -18,7 +21,6 @@ QString windowCaption();  // "Bootloader TorvexII. Ver." + version
 
 struct StartUpResult {
     bool ok = false;
-    bool ProgMode = false;
     QString failure;  // what went wrong, for logs; the user sees StartUpFailureText
     bool permission = false;  // the device exists but this user may not open it
     QString device;           // the device the port number named
@@ -32,15 +34,18 @@ bool lacksPermission(const CommPort &port);
 
 // Why the port could not be opened: a missing device is explained by the
 // comN links looked for, anything else by the device and Qt's reason.
-QString openFailureText(const CommPort &port, const QString &linkDirectory);
+QString openFailureText(const CommPort &port);
 
 // The reason start-up failed, the configuration file and the link it used,
 // and the group hint where it helps, as lines for standard error.
 QString startUpFailureNote(const StartUpResult &result);
 
-// Port number from the configuration file beside the program, the port
-// configured, opened and closed once as a proof, then the programming mode.
-StartUpResult runStartUp(Link &link, const QString &exeDir);
+// The configured port number checked, then proven by provePort with the
+// configuration's link folders; the result names the configuration file.
+StartUpResult runStartUp(Link &link, const Configuration &config);
+
+// The port configured, opened and closed once as a proof.
+StartUpResult provePort(Link &link, const PortSettings &port);
 
 // The line settings and thresholds every front end applies to its port.
 bool configurePort(Link &link);

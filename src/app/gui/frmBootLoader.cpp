@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <cstdio>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -11,7 +10,6 @@
 #include <QPushButton>
 
 #include "app/core/StartUp.h"
-#include "app/gui/Dialogs.h"
 #include "app/core/StopSignals.h"
 #include "bootloader/Update.h"
 
@@ -33,19 +31,25 @@ QFont sansFont(qreal points, bool bold)
 }
 
 template <typename W>
-W *place(QWidget *parent, const char *name, const QRect &geometry, const QFont &font)
+W *place(W *w, const QRect &geometry, const QFont &font)
 {
-    auto *w = new W(parent);
-    w->setObjectName(QLatin1String(name));
     w->setGeometry(geometry);
     w->setFont(font);
     return w;
 }
 
+template <typename W>
+W *place(QWidget *parent, const char *name, const QRect &geometry, const QFont &font)
+{
+    auto *w = new W(parent);
+    w->setObjectName(QLatin1String(name));
+    return place(w, geometry, font);
+}
+
 }  // namespace
 
-frmBootLoader::frmBootLoader(const QString &exeDir, QWidget *parent)
-    : QWidget(parent), m_exeDir(exeDir)
+frmBootLoader::frmBootLoader(const Configuration &config, QWidget *parent)
+    : QWidget(parent), fields(this, [this](bool enabled) { cmdProgram->setEnabled(enabled); }), m_config(config)
 {
     setObjectName(QStringLiteral("frmBootLoader"));
     setWindowTitle(QStringLiteral("BootLoader Torvex-II"));
@@ -56,28 +60,12 @@ frmBootLoader::frmBootLoader(const QString &exeDir, QWidget *parent)
 
     cmdSelFile = place<QPushButton>(this, "cmdSelFile", twips(360, 240, 1095, 375), boldFont);
     cmdSelFile->setText(QStringLiteral("Select File"));
-    txtFile = place<QLineEdit>(this, "txtFile", twips(1680, 240, 6855, 285), windowFont);
-    txtFile->setReadOnly(true);
-    txtFile->setToolTip(QStringLiteral("Program file"));
-    Label2 = place<QLabel>(this, "Label2", twips(1800, 600, 735, 255), windowFont);
-    Label2->setText(QStringLiteral("Version:"));
-    lblFileVersion = place<QLabel>(this, "lblFileVersion", twips(2520, 600, 1215, 255), windowFont);
-    lblFileVersion->setText(QString::fromLatin1(NoValue));
-    lblFileVersion->setToolTip(QStringLiteral("Version of selected file"));
-    Label3 = place<QLabel>(this, "Label3", twips(3960, 600, 495, 255), windowFont);
-    Label3->setText(QStringLiteral("Size:"));
-    lblFileSize = place<QLabel>(this, "lblFileSize", twips(4440, 600, 1095, 255), windowFont);
-    lblFileSize->setText(QString::fromLatin1(NoValue));
-    lblFileSize->setToolTip(QStringLiteral("Size of selected file"));
-    lblLabVersion = place<QLabel>(this, "lblLabVersion", twips(6120, 600, 1575, 255), boldFont);
-    lblLabVersion->setText(QStringLiteral("Lab. Version !!"));
-    lblLabVersion->setAlignment(Qt::AlignCenter);
-    lblLabVersion->setAutoFillBackground(true);
-    QPalette lab = lblLabVersion->palette();
-    lab.setColor(QPalette::Window, QColor(255, 0, 0));
-    lab.setColor(QPalette::WindowText, QColor(255, 255, 0));
-    lblLabVersion->setPalette(lab);
-    lblLabVersion->hide();
+    txtFile = place(fields.file, twips(1680, 240, 6855, 285), windowFont);
+    Label2 = place(fields.versionCaption, twips(1800, 600, 735, 255), windowFont);
+    lblFileVersion = place(fields.version, twips(2520, 600, 1215, 255), windowFont);
+    Label3 = place(fields.sizeCaption, twips(3960, 600, 495, 255), windowFont);
+    lblFileSize = place(fields.size, twips(4440, 600, 1095, 255), windowFont);
+    lblLabVersion = place(fields.lab, twips(6120, 600, 1575, 255), boldFont);
     cmdProgram = place<QPushButton>(this, "cmdProgram", twips(360, 960, 2895, 495), boldFont);
     cmdProgram->setText(QStringLiteral("UPDATE PROGRAM"));
     cmdProgram->setEnabled(false);
@@ -92,15 +80,12 @@ frmBootLoader::frmBootLoader(const QString &exeDir, QWidget *parent)
         b->setAutoDefault(false);
         b->setDefault(false);
     }
-    for (QLabel *l : {Label2, lblFileVersion, Label3, lblFileSize, lblLabVersion}) {
-        l->setFocusPolicy(Qt::NoFocus);
-        // Fields read from an image are shown as they are, never as markup.
-        l->setTextFormat(Qt::PlainText);
-    }
     setTabOrder(txt1, cmdProgram);
     setTabOrder(cmdProgram, cmdSelFile);
     setTabOrder(cmdSelFile, txtFile);
     setTabOrder(txtFile, cmdExit);
+    // The first focus would follow the order of creation, not the tab order.
+    txt1->setFocus();
 
     connect(cmdSelFile, &QPushButton::clicked, this, &frmBootLoader::cmdSelFile_Click);
     connect(cmdProgram, &QPushButton::clicked, this, &frmBootLoader::cmdProgram_Click);
@@ -118,11 +103,11 @@ frmBootLoader::frmBootLoader(const QString &exeDir, QWidget *parent)
 
 bool frmBootLoader::Form_Load()
 {
-    const StartUpResult r = runStartUp(link, m_exeDir);
+    const StartUpResult r = runStartUp(link, m_config);
     m_startUpFailure = r;
     if (!r.ok)
         return false;
-    selection.ProgMode = r.ProgMode;
+    selection.ProgMode = m_config.progMode;
     setWindowTitle(windowCaption());
     return true;
 }
@@ -176,24 +161,6 @@ void frmBootLoader::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-std::optional<QString> frmBootLoader::chooseFile(const FileDialogRequest &request)
-{
-    return askForImage(this, request);
-}
-
-void frmBootLoader::showMessage(const QString &text, BoxIcon icon)
-{
-    showBox(this, text, icon);
-}
-
-QString frmBootLoader::fileText() const { return txtFile->text(); }
-void frmBootLoader::setFileText(const QString &path) { txtFile->setText(path); }
-QString frmBootLoader::fileSizeText() const { return lblFileSize->text(); }
-void frmBootLoader::setFileSizeText(const QString &text) { lblFileSize->setText(text); }
-void frmBootLoader::setFileVersionText(const QString &text) { lblFileVersion->setText(text); }
-void frmBootLoader::setLabVisible(bool visible) { lblLabVersion->setVisible(visible); }
-void frmBootLoader::setProgramEnabled(bool enabled) { cmdProgram->setEnabled(enabled); }
-
 void frmBootLoader::setStatusText(const QString &text)
 {
     m_status = text;
@@ -245,9 +212,9 @@ void showStartUpFailure()
     box.exec();
 }
 
-int runBootLoader(const QString &exeDir)
+int runBootLoader(const Configuration &config)
 {
-    frmBootLoader window(exeDir);
+    frmBootLoader window(config);
     if (!window.Form_Load()) {
         std::fputs(qPrintable(startUpFailureNote(window.startUpFailure())), stderr);
         showStartUpFailure();

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "app/core/StartUp.h"
+#include "app/gui/ImageFields.h"
 #include "bootloader/UpdateView.h"
 #include "image/FileSelection.h"
 #include "link/Link.h"
@@ -19,13 +20,14 @@ class QPushButton;
 class frmBootLoader : public QWidget, public UpdateView {
     Q_OBJECT
 public:
-    explicit frmBootLoader(const QString &exeDir, QWidget *parent = nullptr);
+    explicit frmBootLoader(const Configuration &config, QWidget *parent = nullptr);
 
     // Start-up before the window is shown; false when the port is unusable.
     bool Form_Load();
 
     Link link;
     ImageSelection selection;
+    ImageFields fields;
 
     QPushButton *cmdSelFile;
     QLineEdit *txtFile;
@@ -48,16 +50,16 @@ public:
     // Why start-up failed, for a technician reading standard error.
     const StartUpResult &startUpFailure() const { return m_startUpFailure; }
 
-    // UpdateView
-    std::optional<QString> chooseFile(const FileDialogRequest &request) override;
-    void showMessage(const QString &text, BoxIcon icon) override;
-    QString fileText() const override;
-    void setFileText(const QString &path) override;
-    QString fileSizeText() const override;
-    void setFileSizeText(const QString &text) override;
-    void setFileVersionText(const QString &text) override;
-    void setLabVisible(bool visible) override;
-    void setProgramEnabled(bool enabled) override;
+    // UpdateView: the file display is `fields`.
+    std::optional<QString> chooseFile(const FileDialogRequest &r) override { return fields.chooseFile(r); }
+    void showMessage(const QString &text, BoxIcon icon) override { fields.showMessage(text, icon); }
+    QString fileText() const override { return fields.fileText(); }
+    void setFileText(const QString &path) override { fields.setFileText(path); }
+    QString fileSizeText() const override { return fields.fileSizeText(); }
+    void setFileSizeText(const QString &text) override { fields.setFileSizeText(text); }
+    void setFileVersionText(const QString &text) override { fields.setFileVersionText(text); }
+    void setLabVisible(bool visible) override { fields.setLabVisible(visible); }
+    void setProgramEnabled(bool enabled) override { fields.setProgramEnabled(enabled); }
     QString statusText() const override { return m_status; }
     void setStatusText(const QString &text) override;
     void setBusyPointer() override;
@@ -73,7 +75,7 @@ private:
     void renderStatus();
     void endBySignal();
 
-    QString m_exeDir;
+    Configuration m_config;
     QString m_status;
     QTimer m_renderTimer;
     QElapsedTimer m_sinceRender;
@@ -84,5 +86,5 @@ private:
 };
 
 // Start-up, the failure box or the window, and the event loop.
-int runBootLoader(const QString &exeDir);
+int runBootLoader(const Configuration &config);
 void showStartUpFailure();
