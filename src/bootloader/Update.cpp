@@ -95,6 +95,14 @@ enum class Ending {
     Stopped,
 };
 
+// A reply that is not the indicator's (a copy, a line repeating one) comes
+// back at its own pace, about as long after a frame as recent replies took:
+// twice that shows it, whatever that pace.
+int watchMs(const Link &link)
+{
+    return qBound(EndListenMs, 2 * link.recentReplyMs(), BlockTimeMs);
+}
+
 // Neither the end-of-write frame nor the reset carries a sequence number, so
 // a reply shifted by one would turn a lost last block into a success. The
 // last block's acknowledgement stands only if nothing follows it before the
@@ -108,14 +116,14 @@ Ending endWrite(UpdateView &view, Link &link, UpdateReport &report, std::array<s
 {
     for (int round = 1;; ++round) {
         const quint64 mark = link.eventsAtLastSend();
-        link.listen(EndListenMs);
+        link.listen(watchMs(link));
         if (link.stopRequested())
             return Ending::Stopped;
         if (link.suspectEvents() == mark) {
             const CmdResult r = funSendBlock(link, blockData, 0, 0, EndWriteTimeMs);
             const quint64 afterEnd = link.suspectEvents();
             if (r == CmdResult::Ack || r == CmdResult::Refused) {
-                link.listen(EndListenMs);
+                link.listen(watchMs(link));
                 if (link.stopRequested())
                     return Ending::Stopped;
                 if (link.suspectEvents() == afterEnd)
@@ -253,7 +261,7 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
         // Middle blocks are guarded by the indicator's sequence check; the
         // last one is not: a copy of the reply before it must show first.
         if (sent + length == toSend)
-            link.listen(EndListenMs);
+            link.listen(watchMs(link));
         const CmdResult r = sendBlock(link, report, blockData, length, sequence);
         ++sequence;
         if (link.stopRequested())

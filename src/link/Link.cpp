@@ -1,5 +1,7 @@
 #include "link/Link.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QEventLoop>
 
@@ -116,6 +118,7 @@ void Link::beginUpdate()
     m_unusable = false;
     m_pace = Pace::Unknown;
     m_paceEvidence = 0;
+    m_replyTimesNs.fill(0);
     m_opensAtBegin = com1.openCount();
     com1.holdDevice(true);
 }
@@ -204,7 +207,14 @@ CmdResult Link::judgeReply(CmdResult classified)
         return CmdResult::NoReply;
     }
     learnPace(m_completedNs, thresholdNs);
+    m_replyTimesNs[m_replyCount++ % m_replyTimesNs.size()] = m_completedNs;
     return classified;
+}
+
+int Link::recentReplyMs() const
+{
+    const qint64 longest = *std::max_element(m_replyTimesNs.begin(), m_replyTimesNs.end());
+    return int((longest + NsPerMs - 1) / NsPerMs);
 }
 
 void Link::listen(int ms)

@@ -93,6 +93,9 @@ public:
     // The last exchange's reply was well-formed but could not be its own:
     // more replies than frames are on the line.
     bool lastReplyDoubtful() const { return m_doubtful; }
+    // The longest time a recent frame took to be answered (the last four
+    // replies taken in this update), in ms.
+    int recentReplyMs() const;
     // Keeps the port open for ms and watches: any byte is a suspect event.
     void listen(int ms);
     // Waits until the line has been quiet for max(doubt, minimumQuietMs) and,
@@ -141,4 +144,6 @@ private:
     qint64 m_completedNs = -1;
     Pace m_pace = Pace::Unknown;
     int m_paceEvidence = 0;
+    std::array<qint64, 4> m_replyTimesNs{};
+    unsigned m_replyCount = 0;
 };

@@ -95,6 +95,10 @@ std::vector<Scenario> table()
         {"block 3 slow on every attempt, last block ignored once", {"block3:delay=2050", "block11:silence*1"}, 1100,
          O::WriteFailed, 6, {writeError}, head() + Erased + QStringLiteral("(294/1100)\nWrite Fail!!.\n"), {},
          false, true},
+        // A line repeating an acknowledgement answers for a busy indicator.
+        {"acknowledgement repeated every 80 ms while block 3 takes 2.5 s", {"block2:repeat=80", "block3:delay=2500*1"},
+         1100, O::WriteFailed, 6, {writeError, endWriteError},
+         head() + Erased + QStringLiteral("(1078/1100)\nWrite Fail!!.\n"), {}, false, true},
         // Once write mode has ended the last block cannot be proven written.
         {"end-of-write reply copied, reset refused", {"end:twice=2", "S:refuse"}, 1100, O::WriteFailed, 6,
          {writeError}, head() + Erased + QStringLiteral("(1078/1100)\nWrite Fail!!.\n"), {}, true, true},
