@@ -9,7 +9,7 @@
 #include <mutex>
 #include <unistd.h>
 
-#include "../cli/ExitCode.h"
+#include "ExitCode.h"
 #include "image/FileSelection.h"
 #include "link/Link.h"
 #include "support/RawPty.h"
