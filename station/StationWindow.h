@@ -7,6 +7,7 @@
 #include "image/FileSelection.h"
 #include "image/SelectionView.h"
 
+class QFileSystemWatcher;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -25,6 +26,7 @@ public:
     explicit StationWindow(const StationSettings &settings, QWidget *parent = nullptr);
 
     PortTable &ports() { return *m_ports; }
+    // Also done by itself when the port folders change; rows of running updates stay.
     void refreshPorts();
     // Checks and shows an image as "Select File" does.
     SelectOutcome selectImage(const QString &path);
@@ -63,4 +65,5 @@ private:
         *m_stopButton, *m_closeButton;
     QLineEdit *m_file;
     QLabel *m_version, *m_size, *m_lab, *m_summary, *m_log;
+    QFileSystemWatcher *m_portWatcher = nullptr;
 };

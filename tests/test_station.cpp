@@ -123,6 +123,31 @@ private slots:
             QCOMPARE(e["outcome"].toString(), QStringLiteral("interrupted"));
     }
 
+    // Links made and removed while the station runs: rows come and go by
+    // themselves, ticks stay, and a running update goes on undisturbed.
+    void portListFollowsLinks()
+    {
+        Rack rack({indicator({"program=40"})});
+        PortTable &ports = rack.station->ports();
+        // A link to the same device would be listed as an alias: these lead nowhere.
+        const QString nowhere = rack.dir.filePath("gone");
+        QVERIFY(QFile::link(nowhere, rack.dir.filePath("com7")));
+        QTRY_VERIFY(ports.row("com7") >= 0);
+        QVERIFY(QFile::remove(rack.dir.filePath("com7")));
+        QTRY_COMPARE(ports.row("com7"), -1);
+        QVERIFY(ports.ticked(rack.row(0)));
+
+        rack.station->updateTicked();
+        QTRY_COMPARE(rack.state(0).stage, QStringLiteral("write"));
+        QVERIFY(QFile::link(nowhere, rack.dir.filePath("com8")));
+        QTRY_VERIFY(ports.row("com8") >= 0);  // the list was read again mid-update
+        QVERIFY(ports.job(rack.row(0)).running() && ports.ticked(rack.row(0)));
+        QTRY_VERIFY_WITH_TIMEOUT(!rack.station->busy(), 30000);
+        QCOMPARE(rack.state(0).exitCode, 0);
+        QCOMPARE(ports.data(ports.index(rack.row(0), PortTable::StageColumn), Qt::DisplayRole).toString(),
+                 QStringLiteral("done"));
+    }
+
     // torvex-flash --json: one object per line, in the order the update goes.
     void jsonStream_data()
     {
