@@ -77,7 +77,7 @@ private slots:
         const Scenario *s = rowScenario(rig);
         if (!s)
             QSKIP("no scenario runs here");
-        runAndRead({"-c", rig.exeDir(), rig.writeFile("fw.bin", makeImage(s->size))}, s->exitCode);
+        runAndRead({"-c", rig.exeDir(), rig.writeImage(makeImage(s->size))}, s->exitCode);
     }
 
     // Outcomes no indicator behaviour gives: the image, the port, a signal.
@@ -99,7 +99,7 @@ private slots:
         SimRig rig;
         QVERIFY(rig.start(indicator({"program=100"})));
         args.replaceInStrings(QStringLiteral("@dir"), rig.exeDir());
-        runAndRead(args << rig.writeFile("fw.bin", image), exit, exit == 143);
+        runAndRead(args << rig.writeImage(image), exit, exit == 143);
     }
 };
 

@@ -4,12 +4,12 @@
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QtTest>
 #include <csignal>
 
 #include "PortTable.h"
 #include "StationWindow.h"
+#include "support/FlashRun.h"
 #include "support/ModalAnswerer.h"
 #include "support/SimRig.h"
 
@@ -41,12 +41,12 @@ struct Rack {
         for (int i = 0; i < indicators.size(); ++i) {
             rigs.push_back(std::make_unique<SimRig>());
             rigs.back()->start(indicators[i], i + 1);
-            QFile::link(QString::fromStdString(rigs.back()->sim->slavePath()), dir.filePath(QStringLiteral("com%1").arg(i + 1)));
+            QFile::link(rigs.back()->slave(), dir.filePath(QStringLiteral("com%1").arg(i + 1)));
         }
         station = std::make_unique<StationWindow>(
             StationSettings{dir.path(), QStringLiteral(TORVEX_FLASH_BIN), dir.filePath(QStringLiteral("updates.log"))});
         station->show();
-        station->selectImage(rigs.front()->writeFile(QStringLiteral("fw.bin"), image));
+        station->selectImage(rigs.front()->writeImage(image));
         for (int i = 0; i < indicators.size(); ++i)
             station->ports().setTicked(row(i), true);
     }
@@ -166,12 +166,10 @@ private slots:
         SimRig rig;
         QVERIFY(rig.start(indicator(behaviour)));
         const QByteArray image = makeImage(1100);
-        QProcess flash;
-        flash.start(QStringLiteral(TORVEX_FLASH_BIN), {"--json", "-c", rig.exeDir(), rig.writeFile("fw.bin", image)});
-        QVERIFY(flash.waitForFinished(60000));
-        QCOMPARE(flash.exitCode(), exit);
+        const FlashRun flash = runFlash({"--json", "-c", rig.exeDir(), rig.writeImage(image)});
+        QCOMPARE(flash.code, exit);
 
-        const QList<QJsonObject> events = jsonLines(flash.readAllStandardOutput());
+        const QList<QJsonObject> events = jsonLines(flash.output);
         QVERIFY(events.size() > 3);
         QCOMPARE(events.first()["sha256"].toString(), sha256(image));
         QStringList stages, boxes, kinds, status;

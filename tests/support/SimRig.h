@@ -25,6 +25,9 @@ struct SimRig {
     void writeIni(const QByteArray &content);
     QString exeDir() const { return dir.path(); }
     QString writeFile(const QString &name, const QByteArray &content);
+    // The image as fw.bin; its path.
+    QString writeImage(const QByteArray &image) { return writeFile(QStringLiteral("fw.bin"), image); }
+    QString slave() const { return QString::fromStdString(sim->slavePath()); }
     // Link set up the way the program's start-up does it.
     bool startUp(Link &link) { return runStartUp(link, exeDir()).ok; }
 
