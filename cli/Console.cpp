@@ -46,3 +46,8 @@ void ignoreBrokenPipe()
     std::signal(SIGPIPE, SIG_IGN);
 #endif
 }
+
+void sayWaitingForErase()
+{
+    writeErr(QStringLiteral("waiting for the indicator to finish erasing; press Ctrl-C again to quit now\n"));
+}

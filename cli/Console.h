@@ -12,3 +12,5 @@ bool stdoutIsTerminal();
 
 // A broken pipe on standard output must not end an update half-way.
 void ignoreBrokenPipe();
+// Said once, on standard error in every mode, when Ctrl-C has to wait for the erase.
+void sayWaitingForErase();

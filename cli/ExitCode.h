@@ -1,21 +1,8 @@
 #pragma once
-// torvex-flash's exit status: part of its interface, scripts depend on the numbers.
+// The exit status for an update's report.
 
+#include "FlashContract.h"
 #include "bootloader/Update.h"
-
-enum ExitCode : int {
-    ExitOk = 0,               // written, write mode ended, reset acknowledged
-    ExitUsage = 1,            // bad command line
-    ExitImageRefused = 2,     // image refused or unreadable: nothing sent
-    ExitPortUnusable = 3,     // the port cannot be opened
-    ExitNoConnection = 4,     // identify or write mode not acknowledged
-    ExitEraseFailed = 5,
-    ExitWriteFailed = 6,      // a block failed its three attempts
-    ExitEndWriteRefused = 7,  // written and reset, but the end of write mode was refused
-    ExitResetRefused = 8,     // written, the reset not acknowledged
-    ExitPortLost = 9,         // the device vanished or hung up during the update
-    ExitInterrupted = 130,    // stopped by a signal: 128 + its number (SIGINT here)
-};
 
 inline ExitCode exitCodeFor(const UpdateReport &report)
 {

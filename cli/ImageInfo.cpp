@@ -1,17 +1,32 @@
 #include "ImageInfo.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QFile>
 
 #include "image/FilePaths.h"
 #include "protocol/frames.h"
 
-namespace {
-
-std::optional<ImageFacts> factsOf(QIODevice &file, qint64 size, bool progMode)
+std::optional<QByteArray> readImage(const QString &path)
 {
+    const auto size = imageFileSize(path);
+    QFile file(path);
+    if (!size || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QByteArray bytes = file.readAll();
+    if (bytes.size() != *size)
+        return std::nullopt;
+    return bytes;
+}
+
+std::optional<ImageFacts> imageFactsOf(const QByteArray &image, bool progMode)
+{
+    QByteArray copy = image;
+    QBuffer file(&copy);
+    file.open(QIODevice::ReadOnly);
     ImageFacts f;
-    f.size = size;
+    f.size = image.size();
+    f.sha256 = QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
     try {
         f.version = funFileVersion(file);
         f.model = funFileModel(file);
@@ -23,25 +38,6 @@ std::optional<ImageFacts> factsOf(QIODevice &file, qint64 size, bool progMode)
         return std::nullopt;
     }
     return f;
-}
-
-}  // namespace
-
-std::optional<ImageFacts> readImageFacts(const QString &path, bool progMode)
-{
-    const auto size = imageFileSize(path);
-    QFile file(path);
-    if (!size || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return factsOf(file, *size, progMode);
-}
-
-std::optional<ImageFacts> imageFactsOf(const QByteArray &image, bool progMode)
-{
-    QByteArray copy = image;
-    QBuffer buffer(&copy);
-    buffer.open(QIODevice::ReadOnly);
-    return factsOf(buffer, image.size(), progMode);
 }
 
 qint64 blockCount(qint64 size)

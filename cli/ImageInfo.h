@@ -1,5 +1,5 @@
 #pragma once
-// What an image holds and what sending it costs, for --info.
+// What an image holds, and what sending it costs.
 
 #include <QByteArray>
 #include <QString>
@@ -9,14 +9,15 @@
 
 struct ImageFacts {
     qint64 size = 0;
+    QString sha256;                          // hex
     QString version, model, bootLevel, tag;  // raw characters of the identification block
     bool lab = false;
     ImageVerdict verdict = ImageVerdict::WrongModel;
 };
 
-// nullopt when the file is not a readable regular file of at most 2 GiB.
-std::optional<ImageFacts> readImageFacts(const QString &path, bool progMode);
-// The same of an image already read.
+// The whole file; nullopt when it is not a readable regular file of at most 2 GiB.
+std::optional<QByteArray> readImage(const QString &path);
+// nullopt when the identification block cannot be read.
 std::optional<ImageFacts> imageFactsOf(const QByteArray &image, bool progMode);
 
 inline constexpr int WireBaud = 115200;

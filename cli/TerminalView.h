@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include "Console.h"
 #include "StatusLines.h"
 #include "bootloader/UpdateView.h"
 
@@ -29,6 +30,7 @@ public:
     void setBusyPointer() override {}
     void DisableButtons() override {}
     void EnableButtons() override;  // the sequence is over: the last line is let out
+    void stopDeferred(UpdateStage) override { sayWaitingForErase(); }
 
     QString fileVersion() const { return m_version; }
     bool labBuild() const { return m_lab; }

@@ -9,7 +9,8 @@
 #include "Console.h"
 #include "ExitCode.h"
 #include "ImageInfo.h"
-#include "JsonView.h"
+#include "EventView.h"
+#include "JsonLines.h"
 #include "PortCommands.h"
 #include "PortSetup.h"
 #include "TerminalView.h"
@@ -21,22 +22,6 @@
 #include "link/Link.h"
 
 namespace {
-
-const char *const ExitStatusText =
-    "\nExit status:\n"
-    "  0  updated: written, write mode ended, reset acknowledged\n"
-    "  1  usage error\n"
-    "  2  image refused or unreadable (nothing sent)\n"
-    "  3  port unusable (cannot be opened)\n"
-    "  4  no connection (identify or write mode not acknowledged)\n"
-    "  5  erase failed\n"
-    "  6  write failed (a block refused three times)\n"
-    "  7  end of write mode refused (written and reset)\n"
-    "  8  reset refused (written)\n"
-    "  9  port lost: the device vanished or hung up during the update\n"
-    "  129, 130, 143  stopped by SIGHUP, SIGINT, SIGTERM between two frames; the port\n"
-    "     is closed properly and the indicator needs a new update (a second signal\n"
-    "     ends at once)\n";
 
 struct Options {
     QString image;
@@ -104,7 +89,7 @@ int parseArguments(const QStringList &arguments, Options &opts)
     if (!p.parse(arguments))
         return usageError(p.errorText());
     if (p.isSet(help)) {
-        writeOut(p.helpText() + QString::fromLatin1(ExitStatusText));
+        writeOut(p.helpText() + exitStatusHelp());
         return ExitOk;
     }
     if (p.isSet(version)) {
@@ -166,13 +151,14 @@ int showInfo(const Options &opts, const Configuration &config)
     if (refuseInexactPath(opts.image))
         return ExitImageRefused;
     const bool progMode = opts.lab || config.progMode;
-    const auto f = readImageFacts(opts.image, progMode);
+    const auto bytes = readImage(opts.image);
+    const auto f = bytes ? imageFactsOf(*bytes, progMode) : std::nullopt;
     if (!f) {
         writeErr(QStringLiteral("error: cannot read %1: not a readable regular file of at most 2 GiB\n")
                      .arg(opts.image));
         return ExitImageRefused;
     }
-    const qint64 bytes = wireBytes(f->size);
+    const qint64 wire = wireBytes(f->size);
     const bool accepted = verdictMessage(f->verdict).isEmpty();
     QString text;
     const auto row = [&](const char *name, const QString &value) {
@@ -187,7 +173,7 @@ int showInfo(const Options &opts, const Configuration &config)
     row("Size:", QStringLiteral("%1 bytes").arg(f->size));
     row("Blocks:", QStringLiteral("%1 of at most 98 bytes").arg(blockCount(f->size)));
     row("Wire time:", QStringLiteral("%1 s (%2 bytes at %3 baud 8N1, erase not included)")
-                          .arg(wireSeconds(bytes), 0, 'f', 3).arg(bytes).arg(WireBaud));
+                          .arg(wireSeconds(wire), 0, 'f', 3).arg(wire).arg(WireBaud));
     row("Accepted:", accepted ? QStringLiteral("yes")
                               : QStringLiteral("no: ") + verdictMessage(f->verdict));
     writeOut(text);
@@ -231,14 +217,19 @@ int update(const Options &opts, const Configuration &config, StopSignals &stops)
     // Tracing interleaves with the output: no line redrawn in place then.
     TerminalView terminal(stdoutIsTerminal() && !opts.trace);
     JsonLines lines;
-    JsonView view(opts.json ? nullptr : &terminal,
-                  opts.json ? [&lines](const QJsonObject &e) { lines.write(e); } : JsonView::Sink());
-    view.describeRun(opts.port.number ? QStringLiteral("com%1").arg(opts.port.number) : opts.port.device,
-                     opts.image);
+    UpdateEvents events(opts.json ? [&lines](const QJsonObject &e) { lines.write(e); } : UpdateEvents::Sink());
+    EventView reporter(opts.json ? nullptr : &terminal, events);
+    // Events are only made for --json and --log.
+    const bool reported = opts.json || !opts.logFile.isEmpty();
+    UpdateView &view = reported ? static_cast<UpdateView &>(reporter) : terminal;
+    events.describeRun(opts.port.number ? QStringLiteral("com%1").arg(opts.port.number) : opts.port.device,
+                       opts.image);
     const QDateTime startedUtc = QDateTime::currentDateTimeUtc();
     // Every way out: the end event and the update log's line.
     const auto end = [&](int status, const UpdateReport *report, const QString &error = {}) {
-        const QJsonObject event = view.finished(status, report, error);
+        if (!reported)
+            return status;
+        const QJsonObject event = events.end(status, report, error);
         if (!opts.logFile.isEmpty())
             if (const QString failed = appendUpdateLog(opts.logFile, event, startedUtc); !failed.isEmpty())
                 writeErr(QStringLiteral("error: update log %1: %2\n").arg(opts.logFile, failed));
@@ -249,16 +240,18 @@ int update(const Options &opts, const Configuration &config, StopSignals &stops)
     selection.dialogFileName = opts.image;
     if (refuseInexactPath(opts.image))
         return ExitImageRefused;
-    switch (checkAndShowImage(view, selection, opts.image)) {
-    case SelectOutcome::Unreadable:
+    // The file is read once: its facts and the update's bytes come from this read.
+    const auto bytes = readImage(opts.image);
+    const auto facts = bytes ? imageFactsOf(*bytes, selection.ProgMode) : std::nullopt;
+    if (!facts) {
         writeErr(QStringLiteral("error: cannot read %1: not a readable regular file of at most 2 GiB\n")
                      .arg(opts.image));
         return end(ExitImageRefused, nullptr, QStringLiteral("image unreadable"));
-    case SelectOutcome::Rejected:
-        return end(ExitImageRefused, nullptr);
-    case SelectOutcome::Accepted:
-        break;
     }
+    if (showCheckedImage(view, selection, opts.image, facts->verdict, facts->version, facts->size)
+        == SelectOutcome::Rejected)
+        return end(ExitImageRefused, nullptr);
+    selection.image = *bytes;
 
     if (!opts.port.device.isEmpty() && refuseInexactPath(opts.port.device, "device link"))
         return end(ExitPortUnusable, nullptr, QStringLiteral("device name not valid UTF-8"));
@@ -275,12 +268,14 @@ int update(const Options &opts, const Configuration &config, StopSignals &stops)
             writeErr(QStringLiteral("hint: %1\n").arg(port.hint));
         return end(ExitPortUnusable, nullptr, port.failure);
     }
-    view.started(link.com1.commPort() ? QStringLiteral("com%1").arg(link.com1.commPort()) : opts.port.device,
-                 link.com1.deviceName());
+    events.portReady(link.com1.commPort() ? QStringLiteral("com%1").arg(link.com1.commPort()) : opts.port.device,
+                     link.com1.deviceName());
+    // Only a run that reaches the indicator reports the image.
+    events.imageChecked(*facts);
     if (!opts.json)
         writeOut(QStringLiteral("Image %1: version %2, %3 bytes%4\nPort %5\n")
-                 .arg(opts.image, printableField(view.fileVersion()), view.fileSizeText(),
-                      view.labBuild() ? QStringLiteral(", laboratory build") : QString(),
+                 .arg(opts.image, printableField(facts->version), QString::number(facts->size),
+                      facts->verdict == ImageVerdict::AcceptedLab ? QStringLiteral(", laboratory build") : QString(),
                       link.com1.deviceName()));
 
     const UpdateReport report = cmdProgram_Click(view, link, selection);

@@ -2,6 +2,8 @@
 
 #include <QJsonDocument>
 
+#include "FlashContract.h"
+
 #ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/prctl.h>
@@ -48,9 +50,7 @@ void FlashJob::start(const QString &program, const QStringList &arguments)
 {
     m_state = {};
     m_state.phase = JobState::Phase::Running;
-    m_pending.clear();
-    m_firstT = -1;
-    m_sawEnd = false;
+    m_reader.reset();
     m_clock.start();
     m_process.start(program, arguments, QIODevice::ReadOnly);
     emit changed();
@@ -69,47 +69,8 @@ void FlashJob::stop(int graceMs)
 
 void FlashJob::readLines()
 {
-    m_pending += m_process.readAllStandardOutput();
-    qsizetype from = 0;
-    for (qsizetype eol; (eol = m_pending.indexOf('\n', from)) >= 0; from = eol + 1) {
-        const QJsonDocument doc = QJsonDocument::fromJson(m_pending.mid(from, eol - from));
-        if (doc.isObject())
-            handle(doc.object());
-    }
-    m_pending.remove(0, from);
+    m_reader.feed(m_process.readAllStandardOutput());
     emit changed();
-}
-
-void FlashJob::handle(const QJsonObject &e)
-{
-    const QString kind = e.value(QLatin1String("event")).toString();
-    if (kind == QLatin1String("stage")) {
-        m_state.stage = e.value(QLatin1String("stage")).toString();
-    } else if (kind == QLatin1String("start")) {
-        m_state.total = e.value(QLatin1String("size")).toInteger();
-    } else if (kind == QLatin1String("indicator")) {
-        m_state.model = e.value(QLatin1String("model")).toString();
-        m_state.version = e.value(QLatin1String("version")).toString();
-        m_state.chip = e.value(QLatin1String("chip")).toString();
-    } else if (kind == QLatin1String("progress")) {
-        m_state.sent = e.value(QLatin1String("sent")).toInteger();
-        m_state.total = e.value(QLatin1String("total")).toInteger();
-        m_state.retries = e.value(QLatin1String("retries")).toInt();
-        const double t = e.value(QLatin1String("t")).toDouble();
-        if (m_firstT < 0) {
-            m_firstT = t;
-            m_firstSent = m_state.sent;
-        } else if (t > m_firstT) {
-            m_state.rate = double(m_state.sent - m_firstSent) / (t - m_firstT);
-        }
-    } else if (kind == QLatin1String("message")) {
-        m_state.outcomeText = e.value(QLatin1String("text")).toString();
-    } else if (kind == QLatin1String("end")) {
-        m_sawEnd = true;
-        m_state.outcome = e.value(QLatin1String("outcome")).toString();
-        if (m_state.outcomeText.isEmpty())
-            m_state.outcomeText = e.value(QLatin1String("error")).toString();
-    }
 }
 
 void FlashJob::ended(int exitCode, QProcess::ExitStatus status)
@@ -118,23 +79,80 @@ void FlashJob::ended(int exitCode, QProcess::ExitStatus status)
         return;
     readLines();
     m_killTimer.stop();
-    m_state.phase = JobState::Phase::Done;
     m_state.seconds = double(m_clock.nsecsElapsed()) / 1e9;
-    m_state.exitCode = status == QProcess::NormalExit ? exitCode : -1;
-    if (m_state.exitCode == 0) {
-        m_state.outcomeText = QStringLiteral("Program update Ok.");
-    } else if (!m_sawEnd || m_state.exitCode < 0) {
-        m_state.outcome = QStringLiteral("failed");
-        m_state.outcomeText = m_process.error() == QProcess::FailedToStart
-            ? QStringLiteral("torvex-flash could not be started: %1").arg(m_process.errorString())
-            : QStringLiteral("torvex-flash ended without a result");
-    } else if (m_state.outcome == QLatin1String("interrupted")) {
-        m_state.outcomeText = QStringLiteral("Stopped: the indicator needs a new update");
-    } else if (m_state.outcome == QLatin1String("port-unusable")) {
-        m_state.outcomeText = QStringLiteral("Port unusable: ") + m_state.outcomeText;
-    }
+    m_reader.conclude(status == QProcess::NormalExit ? exitCode : -1,
+                      m_process.error() == QProcess::FailedToStart ? m_process.errorString() : QString());
     emit changed();
     emit finished();
+}
+
+void EventReader::reset()
+{
+    m_pending.clear();
+    m_firstT = -1;
+    m_sawEnd = false;
+}
+
+void EventReader::feed(const QByteArray &bytes)
+{
+    m_pending += bytes;
+    qsizetype from = 0;
+    for (qsizetype eol; (eol = m_pending.indexOf('\n', from)) >= 0; from = eol + 1) {
+        const QJsonDocument doc = QJsonDocument::fromJson(m_pending.mid(from, eol - from));
+        if (doc.isObject())
+            handle(doc.object());
+    }
+    m_pending.remove(0, from);
+}
+
+void EventReader::handle(const QJsonObject &e)
+{
+    const QJsonValue kind = e.value(field::Event);
+    if (kind == event::Stage) {
+        m_state.stage = e.value(field::Stage).toString();
+    } else if (kind == event::Start) {
+        m_state.total = e.value(field::Size).toInteger();
+    } else if (kind == event::Indicator) {
+        m_state.model = e.value(field::Model).toString();
+        m_state.version = e.value(field::Version).toString();
+        m_state.chip = e.value(field::Chip).toString();
+    } else if (kind == event::Progress) {
+        m_state.sent = e.value(field::Sent).toInteger();
+        m_state.total = e.value(field::Total).toInteger();
+        m_state.retries = e.value(field::Retries).toInt();
+        const double t = e.value(field::T).toDouble();
+        if (m_firstT < 0) {
+            m_firstT = t;
+            m_firstSent = m_state.sent;
+        } else if (t > m_firstT) {
+            m_state.rate = double(m_state.sent - m_firstSent) / (t - m_firstT);
+        }
+    } else if (kind == event::Message) {
+        m_state.outcomeText = e.value(field::Text).toString();
+    } else if (kind == event::End) {
+        m_sawEnd = true;
+        m_state.outcome = e.value(field::Outcome).toString();
+        if (m_state.outcomeText.isEmpty())
+            m_state.outcomeText = e.value(field::Error).toString();
+    }
+}
+
+void EventReader::conclude(int exitCode, const QString &startError)
+{
+    m_state.phase = JobState::Phase::Done;
+    m_state.exitCode = exitCode;
+    if (exitCode == ExitOk) {
+        m_state.outcomeText = QStringLiteral("Program update Ok.");
+    } else if (!m_sawEnd || exitCode < 0) {
+        m_state.outcome = outcome::Failed;
+        m_state.outcomeText = !startError.isEmpty()
+            ? QStringLiteral("torvex-flash could not be started: %1").arg(startError)
+            : QStringLiteral("torvex-flash ended without a result");
+    } else if (m_state.outcome == outcome::Interrupted) {
+        m_state.outcomeText = QStringLiteral("Stopped: the indicator needs a new update");
+    } else if (m_state.outcome == outcome::PortUnusable) {
+        m_state.outcomeText = QStringLiteral("Port unusable: ") + m_state.outcomeText;
+    }
 }
 
 OutcomeKind outcomeKind(const JobState &state)
@@ -144,7 +162,7 @@ OutcomeKind outcomeKind(const JobState &state)
     if (state.exitCode == 0)
         return OutcomeKind::Ok;
     // Written and reset, or written: the indicator runs the new firmware or will.
-    if (state.outcome == QLatin1String("end-write-refused") || state.outcome == QLatin1String("reset-refused"))
+    if (state.outcome == outcome::EndWriteRefused || state.outcome == outcome::ResetRefused)
         return OutcomeKind::Warning;
     return OutcomeKind::Failed;
 }

@@ -22,6 +22,28 @@ struct JobState {
     QString errorOutput;        // what the child wrote to standard error
 };
 
+// The station's reading of torvex-flash's JSON lines (FlashContract.h) into
+// a JobState, apart from the process so that a recorded stream can be fed.
+class EventReader {
+public:
+    explicit EventReader(JobState &state) : m_state(state) {}
+    void reset();
+    // Any chunk of standard output: each whole line is read.
+    void feed(const QByteArray &bytes);
+    // The child ended with exitCode (-1: it crashed or never started);
+    // startError says why it could not start, if so.
+    void conclude(int exitCode, const QString &startError = {});
+
+private:
+    void handle(const QJsonObject &event);
+
+    JobState &m_state;
+    QByteArray m_pending;  // an unfinished line
+    double m_firstT = -1;  // the child's time and count at its first progress
+    qint64 m_firstSent = 0;
+    bool m_sawEnd = false;
+};
+
 class FlashJob : public QObject {
     Q_OBJECT
 public:
@@ -45,18 +67,14 @@ signals:
 
 private:
     void readLines();
-    void handle(const QJsonObject &event);
     void ended(int exitCode, QProcess::ExitStatus status);
 
     QProcess m_process;
-    QByteArray m_pending;  // an unfinished line
     QTimer m_killTimer;
     int m_stopsSent = 0;
     QElapsedTimer m_clock;
     JobState m_state;
-    double m_firstT = -1;  // the child's time and count at its first progress
-    qint64 m_firstSent = 0;
-    bool m_sawEnd = false;
+    EventReader m_reader{m_state};
 };
 
 // The text and colour class of an outcome: Ok, Warning (written, but a step

@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QColor>
+#include <algorithm>
 
 namespace {
 
@@ -37,38 +38,49 @@ PortTable::PortTable(QObject *parent) : QAbstractTableModel(parent)
     connect(&m_flush, &QTimer::timeout, this, &PortTable::flushChanges);
 }
 
+FlashJob *PortTable::newJob()
+{
+    auto *job = new FlashJob(this);
+    connect(job, &FlashJob::changed, this, [this, job] {
+        m_dirty.insert(job);
+        if (!m_flush.isActive())
+            m_flush.start();
+    });
+    connect(job, &FlashJob::finished, this, [this, job] {
+        for (size_t i = 0; i < m_rows.size(); ++i)
+            if (m_rows[i].job == job)
+                emit jobFinished(int(i));
+    });
+    return job;
+}
+
+// Row by row rather than a reset, so that the view keeps its current row
+// and a running update is never repainted from scratch.
 void PortTable::setPorts(const QList<DiscoveredPort> &ports)
 {
-    beginResetModel();
-    std::vector<Row> rows;
-    for (const DiscoveredPort &p : ports) {
-        Row r{p, false, nullptr};
-        const int old = row(p.name);
-        if (old >= 0) {
-            r.ticked = m_rows[size_t(old)].ticked;
-            r.job = std::exchange(m_rows[size_t(old)].job, nullptr);
-        } else {
-            r.job = new FlashJob(this);
-            connect(r.job, &FlashJob::changed, this, [this, job = r.job] {
-                m_dirty.insert(job);
-                if (!m_flush.isActive())
-                    m_flush.start();
-            });
-            connect(r.job, &FlashJob::finished, this, [this, job = r.job] {
-                for (size_t i = 0; i < m_rows.size(); ++i)
-                    if (m_rows[i].job == job)
-                        emit jobFinished(int(i));
-            });
-        }
-        rows.push_back(r);
+    const auto listed = [&ports](const QString &name) {
+        return std::any_of(ports.begin(), ports.end(), [&](const DiscoveredPort &p) { return p.name == name; });
+    };
+    for (int i = int(m_rows.size()) - 1; i >= 0; --i) {
+        if (listed(m_rows[size_t(i)].port.name) || m_rows[size_t(i)].job->running())
+            continue;
+        beginRemoveRows({}, i, i);
+        m_dirty.remove(m_rows[size_t(i)].job);
+        delete m_rows[size_t(i)].job;
+        m_rows.erase(m_rows.begin() + i);
+        endRemoveRows();
     }
-    for (Row &r : m_rows)
-        if (r.job) {
-            m_dirty.remove(r.job);
-            delete r.job;  // a port gone from the list; the window refreshes only while idle
+    for (int i = 0; i < ports.size(); ++i) {
+        if (const int old = row(ports[i].name); old >= 0) {
+            m_rows[size_t(old)].port = ports[i];
+            emit dataChanged(index(old, PortColumn), index(old, PortColumn));
+            continue;
         }
-    m_rows = std::move(rows);
-    endResetModel();
+        const int at = qMin(i, int(m_rows.size()));
+        beginInsertRows({}, at, at);
+        m_rows.insert(m_rows.begin() + at, Row{ports[i], false, newJob()});
+        endInsertRows();
+    }
     emit ticksChanged();
 }
 
@@ -111,7 +123,7 @@ QVariant PortTable::headerData(int section, Qt::Orientation orientation, int rol
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    static const char *const names[] = {"Port", "Stage", "Progress", "Indicator", "Outcome"};
+    static const char *const names[] = {"Port", "Stage", "Progress", "Rate", "Indicator", "Outcome"};
     return QString::fromLatin1(names[section]);
 }
 
@@ -154,22 +166,29 @@ QVariant PortTable::data(const QModelIndex &index, int role) const
         }
         break;
     case StageColumn:
-        if (role == Qt::DisplayRole)
-            return s.phase == JobState::Phase::Stopping ? QStringLiteral("stopping") : s.stage;
+        if (role != Qt::DisplayRole)
+            break;
+        if (s.phase == JobState::Phase::Done)
+            return s.exitCode == 0 ? QStringLiteral("done") : s.outcome;
+        return s.phase == JobState::Phase::Stopping ? QStringLiteral("stopping") : s.stage;
         break;
     case ProgressColumn:
         if (role == PercentRole)
             return idle || s.total <= 0 ? -1 : int(s.sent * 100 / s.total);
-        if (role == Qt::DisplayRole && !idle && s.total > 0) {
-            QString text = QStringLiteral("%1 %").arg(s.sent * 100 / s.total);
-            if (s.rate > 0)
-                text += QStringLiteral("  ") + rateText(s.rate);
-            if (s.retries > 0)
-                text += QStringLiteral("  (%1 retries)").arg(s.retries);
-            return text;
-        }
+        if (role == Qt::DisplayRole && !idle && s.total > 0)
+            return QStringLiteral("%1 %").arg(s.sent * 100 / s.total);
         if (role == Qt::ToolTipRole && !idle)
             return QStringLiteral("%1 of %2 bytes acknowledged").arg(s.sent).arg(s.total);
+        break;
+    case RateColumn:
+        if (role == Qt::DisplayRole && !idle) {
+            QStringList parts;
+            if (s.rate > 0)
+                parts << rateText(s.rate);
+            if (s.retries > 0)
+                parts << QStringLiteral("(%1 retries)").arg(s.retries);
+            return parts.join(QStringLiteral("  "));
+        }
         break;
     case IndicatorColumn:
         if (role == Qt::DisplayRole && !s.model.isEmpty())

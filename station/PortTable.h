@@ -13,12 +13,13 @@
 class PortTable : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { PortColumn, StageColumn, ProgressColumn, IndicatorColumn, OutcomeColumn, ColumnCount };
+    enum Column { PortColumn, StageColumn, ProgressColumn, RateColumn, IndicatorColumn, OutcomeColumn, ColumnCount };
     static constexpr int PercentRole = Qt::UserRole;  // progress, 0..100; -1 for no bar
 
     explicit PortTable(QObject *parent = nullptr);
 
-    // The ports found now; ticks, jobs and results of ports still there stay.
+    // The ports found now; ticks, jobs and results of ports still there stay,
+    // and so does the row of a port gone while its update runs.
     void setPorts(const QList<DiscoveredPort> &ports);
 
     int rowCount(const QModelIndex &parent = {}) const override;
@@ -45,6 +46,7 @@ private:
         FlashJob *job = nullptr;
     };
     void flushChanges();
+    FlashJob *newJob();
 
     std::vector<Row> m_rows;
     QSet<FlashJob *> m_dirty;  // repainted together, five times a second at most

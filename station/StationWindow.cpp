@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -13,14 +15,18 @@
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include "FlashContract.h"
 #include "PortTable.h"
 #include "app/core/StartUp.h"
+#include "app/gui/Dialogs.h"
+#include "bootloader/Update.h"
 
 namespace {
 
-// The progress column: a bar with the percentage and the rate on it.
+// The progress column: a bar with the percentage on it.
 class ProgressDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -44,6 +50,34 @@ public:
     }
 };
 
+// Widths fixed once from the widest text each column can hold: the table
+// must not jump while updates run.
+void fixColumnWidths(QTableView *table)
+{
+    const QFontMetrics metrics(table->font());
+    QHeaderView *header = table->horizontalHeader();
+    const auto fix = [&](int column, QStringList texts) {
+        texts << table->model()->headerData(column, Qt::Horizontal).toString();
+        int width = 0;
+        for (const QString &t : texts)
+            width = qMax(width, metrics.horizontalAdvance(t));
+        header->setSectionResizeMode(column, QHeaderView::Fixed);
+        header->resizeSection(column, width + 24);
+    };
+    QStringList stages{QStringLiteral("stopping"), QStringLiteral("done"), outcome::Failed};
+    for (int s = int(UpdateStage::WakeUp); s <= int(UpdateStage::Reset); ++s)
+        stages << stageName(UpdateStage(s));
+    for (const ExitMeaning &m : ExitMeanings)
+        stages << m.outcome;
+    fix(PortTable::StageColumn, stages);
+    fix(PortTable::RateColumn, {QStringLiteral("999.9 kB/s  (999 retries)")});
+    fix(PortTable::IndicatorColumn, {QStringLiteral("KD7 V10.10.00")});
+    header->setSectionResizeMode(PortTable::ProgressColumn, QHeaderView::Fixed);
+    header->resizeSection(PortTable::ProgressColumn, 160);
+    header->setSectionResizeMode(PortTable::PortColumn, QHeaderView::ResizeToContents);
+    header->setStretchLastSection(true);
+}
+
 QPushButton *button(const QString &text, QWidget *parent)
 {
     auto *b = new QPushButton(text, parent);
@@ -63,8 +97,7 @@ StationWindow::StationWindow(const StationSettings &settings, QWidget *parent)
     resize(900, 480);
     m_selection.ProgMode = settings.config.progMode;
 
-    m_selectButton = button(QStringLiteral("Select File"), this);
-    m_selectButton->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
+    m_selectButton = button(QStringLiteral("&Select File"), this);
     m_selectButton->setToolTip(QStringLiteral("Choose the firmware image (Alt+S)"));
     m_image.file->setFocusPolicy(Qt::ClickFocus);
     m_image.lab->setContentsMargins(6, 1, 6, 1);
@@ -82,11 +115,7 @@ StationWindow::StationWindow(const StationSettings &settings, QWidget *parent)
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setTabKeyNavigation(false);
     m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setSectionResizeMode(PortTable::PortColumn, QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->setSectionResizeMode(PortTable::StageColumn, QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->setSectionResizeMode(PortTable::IndicatorColumn, QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->resizeSection(PortTable::ProgressColumn, 220);
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    fixColumnWidths(m_table);
     m_table->installEventFilter(this);
     m_table->setToolTip(QStringLiteral("Space ticks or clears the current port"));
 
@@ -131,14 +160,27 @@ StationWindow::StationWindow(const StationSettings &settings, QWidget *parent)
     connect(m_ports, &PortTable::jobFinished, this, &StationWindow::onJobFinished);
     connect(m_ports, &PortTable::dataChanged, this, &StationWindow::updateControls);
 
+    // Adapters plugged in or out, links made or removed: the list follows by
+    // itself, once the burst of changes is over.
+    m_portWatcher = new QFileSystemWatcher(this);
+    auto *settle = new QTimer(this);
+    settle->setSingleShot(true);
+    settle->setInterval(300);
+    connect(m_portWatcher, &QFileSystemWatcher::directoryChanged, settle, qOverload<>(&QTimer::start));
+    connect(settle, &QTimer::timeout, this, &StationWindow::refreshPorts);
+
     setTabOrder(m_selectButton, m_table);
     refreshPorts();
 }
 
 void StationWindow::refreshPorts()
 {
-    if (busy())
-        return;
+    // /dev tells when /dev/serial/by-id comes or goes with the first or last adapter.
+    QStringList folders = m_settings.config.linkFolders;
+    folders << QStringLiteral("/dev/serial/by-id") << QStringLiteral("/dev");
+    for (const QString &folder : folders)
+        if (QFileInfo(folder).isDir() && !m_portWatcher->directories().contains(folder))
+            m_portWatcher->addPath(folder);
     m_ports->setPorts(discoverPorts(m_settings.config.linkFolders));
     updateControls();
 }

@@ -8,6 +8,7 @@
 #include "app/gui/ImageFields.h"
 #include "image/FileSelection.h"
 
+class QFileSystemWatcher;
 class QLabel;
 class QPushButton;
 class QTableView;
@@ -25,6 +26,7 @@ public:
     explicit StationWindow(const StationSettings &settings, QWidget *parent = nullptr);
 
     PortTable &ports() { return *m_ports; }
+    // Also done by itself when the port folders change; rows of running updates stay.
     void refreshPorts();
     // Checks and shows an image as "Select File" does.
     SelectOutcome selectImage(const QString &path);
@@ -52,4 +54,5 @@ private:
     QPushButton *m_selectButton, *m_refreshButton, *m_tickAllButton, *m_updateButton, *m_rerunButton,
         *m_stopButton, *m_closeButton;
     QLabel *m_summary, *m_log;
+    QFileSystemWatcher *m_portWatcher = nullptr;
 };

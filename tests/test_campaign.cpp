@@ -8,12 +8,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-#include "bootloader/Update.h"
-#include "image/FileSelection.h"
-#include "link/Link.h"
-#include "support/RecordingView.h"
+#include "support/CoreUpdate.h"
 #include "support/Scenarios.h"
-#include "support/SimRig.h"
 
 class TestCampaign : public QObject {
     Q_OBJECT
@@ -82,15 +78,11 @@ private slots:
             options.baud = 115200;
 
         SimRig rig;
-        QVERIFY(rig.start(options));
-        Link link;
-        QVERIFY(rig.startUp(link));
-        RecordingView view;
-        ImageSelection selection;
+        CoreUpdate update;
         const QByteArray image = makeImage(size);
-        view.dialogAnswers.push_back(rig.writeFile(QStringLiteral("fw.bin"), image));
-        cmdSelFile_Click(view, selection);
-        const UpdateReport r = cmdProgram_Click(view, link, selection);
+        QVERIFY(rig.start(options) && update.prepare(rig, image));
+        const UpdateReport r = update.run();
+        const RecordingView &view = update.view;
         rig.sim->stop();
         const bool faithful = rig.flash(image.size()) == image;
         const auto c = rig.sim->counters();

@@ -5,50 +5,16 @@
 #include <QRegularExpression>
 #include <QtTest>
 #include <csignal>
-#include <grp.h>
 #include <mutex>
 #include <unistd.h>
 
-#include "../cli/ExitCode.h"
-#include "image/FileSelection.h"
-#include "link/Link.h"
+#include "ExitCode.h"
+#include "support/CoreUpdate.h"
+#include "support/FlashRun.h"
 #include "support/RawPty.h"
-#include "support/RecordingView.h"
 #include "support/Scenarios.h"
-#include "support/SimRig.h"
 
 namespace {
-
-struct Result {
-    int code = -1;
-    QStringList out;  // lines
-    QString err;
-};
-
-// A program that fails to end is reported as such rather than left behind.
-Result runFlash(const QStringList &args, bool unprivileged = false)
-{
-    QProcess p;
-    // Root may write anywhere: a folder without the right needs another user.
-    if (unprivileged && ::geteuid() == 0)
-        p.setChildProcessModifier([] {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-                ::_exit(125);
-        });
-    p.start(QStringLiteral(TORVEX_FLASH_BIN), args);
-    Result r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = QStringLiteral("did not end");
-        return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput()).split(QLatin1Char('\n'));
-    r.out.removeLast();
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
-}
 
 bool isProgress(const QString &line)
 {
@@ -74,11 +40,11 @@ private slots:
             QSKIP("no scenario runs here");
         const Scenario &s = *row;
         const QByteArray image = makeImage(s.size);
-        const Result r = runFlash({"-c", rig.exeDir(), rig.writeFile(QStringLiteral("fw.bin"), image)});
+        const FlashRun r = runFlash({"-c", rig.exeDir(), rig.writeImage(image)});
         rig.sim->stop();
 
         QCOMPARE(r.code, s.exitCode);
-        QVERIFY2(r.out.size() >= 2 && r.out[1] == "Port " + QString::fromStdString(rig.sim->slavePath()),
+        QVERIFY2(r.out.size() >= 2 && r.out[1] == "Port " + rig.slave(),
                  qPrintable(r.out.join('\n')));
         // A log file gets a progress line per tenth: the last one before the next line stands.
         QStringList lines;
@@ -136,12 +102,12 @@ private slots:
         QVERIFY(QFile::link(rig.exeDir() + QStringLiteral("/gone"), rig.exeDir() + QStringLiteral("/com9")));
         for (QString &a : args)
             a.replace(QLatin1String("@dir"), rig.exeDir()).replace(QLatin1String("@slave"),
-                                                                   QString::fromStdString(rig.sim->slavePath()));
+                                                                   rig.slave());
         output.replace(QLatin1String("@dir"), rig.exeDir()).replace(QLatin1String("@slave"),
-                                                                    QString::fromStdString(rig.sim->slavePath()));
+                                                                    rig.slave());
         if (!image.isEmpty())
-            args << rig.writeFile(QStringLiteral("fw.bin"), image);
-        const Result r = runFlash(args);
+            args << rig.writeImage(image);
+        const FlashRun r = runFlash(args);
         rig.sim->stop();
         QCOMPARE(r.code, code);
         QVERIFY2((code == 0 ? r.out.join('\n') : r.err).contains(output), qPrintable(r.out.join('\n') + r.err));
@@ -204,7 +170,7 @@ private slots:
 
         const QString cwd = QDir::currentPath();
         QDir::setCurrent(dir);
-        const Result r = runFlash({"-c", fill(config), "--set-port", QString::number(number), fill(device)},
+        const FlashRun r = runFlash({"-c", fill(config), "--set-port", QString::number(number), fill(device)},
                                   config == "@dir/locked");
         QDir::setCurrent(cwd);
         QFile::setPermissions(dir + "/locked", open);
@@ -215,7 +181,7 @@ private slots:
             return;
         }
         QCOMPARE(QFileInfo(fill(link)).symLinkTarget(), fill(device));
-        const Result listed = runFlash({"-c", fill(config), "--list-ports"});
+        const FlashRun listed = runFlash({"-c", fill(config), "--list-ports"});
         QVERIFY2(listed.out.contains(QStringLiteral("com%1 -> %2").arg(number).arg(slave)), qPrintable(listed.out.join('\n')));
     }
 
@@ -224,16 +190,11 @@ private slots:
     void portLostAfterStartUp()
     {
         SimRig rig;
-        QVERIFY(rig.start());
-        Link link;
-        QVERIFY(rig.startUp(link));
-        RecordingView view;
-        ImageSelection selection;
-        view.dialogAnswers.push_back(rig.writeFile(QStringLiteral("fw.bin"), makeImage(1100)));
-        cmdSelFile_Click(view, selection);
+        CoreUpdate update;
+        QVERIFY(rig.start() && update.prepare(rig, makeImage(1100)));
         rig.sim->stop();
         QVERIFY(QFile::link(rig.exeDir() + QStringLiteral("/gone"), rig.exeDir() + QStringLiteral("/com3")));
-        const UpdateReport r = cmdProgram_Click(view, link, selection);
+        const UpdateReport r = update.run();
         QCOMPARE(r.outcome, UpdateOutcome::NoConnection);
         QCOMPARE(exitCodeFor(r), ExitPortUnusable);
     }
@@ -244,7 +205,7 @@ private slots:
         SimRig rig;
         QVERIFY(rig.start(indicator({"baud=115200"})));
         const QByteArray image = makeImage(40000);
-        const QString path = rig.writeFile(QStringLiteral("fw.bin"), image);
+        const QString path = rig.writeImage(image);
         const QStringList args{QStringLiteral("--config"), rig.exeDir(), path};
         QProcess run;
         run.start(QStringLiteral(TORVEX_FLASH_BIN), args);
@@ -286,7 +247,7 @@ private slots:
         };
         QVERIFY(rig.start(slowErase));
         const QByteArray image = makeImage(1100);
-        const QStringList args{QStringLiteral("--config"), rig.exeDir(), rig.writeFile(QStringLiteral("fw.bin"), image)};
+        const QStringList args{QStringLiteral("--config"), rig.exeDir(), rig.writeImage(image)};
         QProcess run;
         run.start(QStringLiteral(TORVEX_FLASH_BIN), args);
         QTRY_VERIFY_WITH_TIMEOUT(rig.sim->counters().erases == 1, 10000);
@@ -321,7 +282,7 @@ private slots:
     {
         SimRig rig;
         QVERIFY(rig.start());
-        const QString image = rig.writeFile(QStringLiteral("fw.bin"), makeImage(1100));
+        const QString image = rig.writeImage(makeImage(1100));
         QProcess run;
         run.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --device $'/dev/tty\\xff' \"$1\""),
                                            QStringLiteral(TORVEX_FLASH_BIN), image});

@@ -4,12 +4,12 @@
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QtTest>
 #include <csignal>
 
 #include "PortTable.h"
 #include "StationWindow.h"
+#include "support/FlashRun.h"
 #include "support/ModalAnswerer.h"
 #include "support/SimRig.h"
 
@@ -41,12 +41,12 @@ struct Rack {
         for (int i = 0; i < indicators.size(); ++i) {
             rigs.push_back(std::make_unique<SimRig>());
             rigs.back()->start(indicators[i], i + 1);
-            QFile::link(QString::fromStdString(rigs.back()->sim->slavePath()), dir.filePath(QStringLiteral("com%1").arg(i + 1)));
+            QFile::link(rigs.back()->slave(), dir.filePath(QStringLiteral("com%1").arg(i + 1)));
         }
         station = std::make_unique<StationWindow>(
             StationSettings{readConfiguration(dir.path()), QStringLiteral(TORVEX_FLASH_BIN), dir.filePath(QStringLiteral("updates.log"))});
         station->show();
-        station->selectImage(rigs.front()->writeFile(QStringLiteral("fw.bin"), image));
+        station->selectImage(rigs.front()->writeImage(image));
         for (int i = 0; i < indicators.size(); ++i)
             station->ports().setTicked(row(i), true);
     }
@@ -123,6 +123,31 @@ private slots:
             QCOMPARE(e["outcome"].toString(), QStringLiteral("interrupted"));
     }
 
+    // Links made and removed while the station runs: rows come and go by
+    // themselves, ticks stay, and a running update goes on undisturbed.
+    void portListFollowsLinks()
+    {
+        Rack rack({indicator({"program=40"})});
+        PortTable &ports = rack.station->ports();
+        // A link to the same device would be listed as an alias: these lead nowhere.
+        const QString nowhere = rack.dir.filePath("gone");
+        QVERIFY(QFile::link(nowhere, rack.dir.filePath("com7")));
+        QTRY_VERIFY(ports.row("com7") >= 0);
+        QVERIFY(QFile::remove(rack.dir.filePath("com7")));
+        QTRY_COMPARE(ports.row("com7"), -1);
+        QVERIFY(ports.ticked(rack.row(0)));
+
+        rack.station->updateTicked();
+        QTRY_COMPARE(rack.state(0).stage, QStringLiteral("write"));
+        QVERIFY(QFile::link(nowhere, rack.dir.filePath("com8")));
+        QTRY_VERIFY(ports.row("com8") >= 0);  // the list was read again mid-update
+        QVERIFY(ports.job(rack.row(0)).running() && ports.ticked(rack.row(0)));
+        QTRY_VERIFY_WITH_TIMEOUT(!rack.station->busy(), 30000);
+        QCOMPARE(rack.state(0).exitCode, 0);
+        QCOMPARE(ports.data(ports.index(rack.row(0), PortTable::StageColumn), Qt::DisplayRole).toString(),
+                 QStringLiteral("done"));
+    }
+
     // torvex-flash --json: one object per line, in the order the update goes.
     void jsonStream_data()
     {
@@ -141,12 +166,10 @@ private slots:
         SimRig rig;
         QVERIFY(rig.start(indicator(behaviour)));
         const QByteArray image = makeImage(1100);
-        QProcess flash;
-        flash.start(QStringLiteral(TORVEX_FLASH_BIN), {"--json", "-c", rig.exeDir(), rig.writeFile("fw.bin", image)});
-        QVERIFY(flash.waitForFinished(60000));
-        QCOMPARE(flash.exitCode(), exit);
+        const FlashRun flash = runFlash({"--json", "-c", rig.exeDir(), rig.writeImage(image)});
+        QCOMPARE(flash.code, exit);
 
-        const QList<QJsonObject> events = jsonLines(flash.readAllStandardOutput());
+        const QList<QJsonObject> events = jsonLines(flash.output);
         QVERIFY(events.size() > 3);
         QCOMPARE(events.first()["sha256"].toString(), sha256(image));
         QStringList stages, boxes, kinds, status;

@@ -7,12 +7,8 @@
 #include <QtTest>
 #include <map>
 
-#include "bootloader/Update.h"
-#include "image/FileSelection.h"
-#include "link/Link.h"
-#include "support/RecordingView.h"
+#include "support/CoreUpdate.h"
 #include "support/Scenarios.h"
-#include "support/SimRig.h"
 
 Q_DECLARE_METATYPE(UpdateOutcome)
 
@@ -51,13 +47,10 @@ private slots:
         if (!row)
             QSKIP("no scenario runs here");
         const Scenario &s = *row;
-        Link link;
-        QVERIFY(rig.startUp(link));
-        RecordingView view;
-        ImageSelection selection;
+        CoreUpdate update;
         const QByteArray image = makeImage(s.size);
-        view.dialogAnswers.push_back(rig.writeFile(QStringLiteral("fw.bin"), image));
-        cmdSelFile_Click(view, selection);
+        QVERIFY(update.prepare(rig, image));
+        auto &[link, view, selection] = update;
         view.events.clear();
 
         // The time limit each frame goes out under (set before the write; a
@@ -133,7 +126,7 @@ private slots:
         QVERIFY(rig.start() && rig.startUp(link));
         RecordingView view;
         ImageSelection selection;
-        view.dialogAnswers = {rig.writeFile(QStringLiteral("fw.bin"), makeImage(1100)), std::nullopt};
+        view.dialogAnswers = {rig.writeImage(makeImage(1100)), std::nullopt};
         for (int i = 0; i < how; ++i)
             cmdSelFile_Click(view, selection);  // the second is cancelled
         QVERIFY(how != 1 || QFile::remove(view.file));
@@ -170,7 +163,7 @@ private slots:
         RewritingView view;
         ImageSelection selection;
         const QByteArray image = makeImage(1100);
-        view.path = rig.writeFile(QStringLiteral("fw.bin"), image);
+        view.path = rig.writeImage(image);
         view.dialogAnswers.push_back(view.path);
         cmdSelFile_Click(view, selection);
         QCOMPARE(cmdProgram_Click(view, link, selection).outcome, UpdateOutcome::Ok);

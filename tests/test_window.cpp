@@ -20,7 +20,7 @@ namespace {
 // `image` selected in a window that has started up.
 bool showImage(frmBootLoader &window, SimRig &rig, const QByteArray &image)
 {
-    const QString path = rig.writeFile(QStringLiteral("fw.bin"), image);
+    const QString path = rig.writeImage(image);
     window.selection.dialogFileName = path;
     return checkAndShowImage(window, window.selection, path) == SelectOutcome::Accepted;
 }
@@ -54,7 +54,7 @@ private slots:
         else
             rig.writeIni(ini);
         QFile::link(rig.exeDir() + QStringLiteral("/no-such-device"), rig.exeDir() + QStringLiteral("/com9"));
-        QSerialPort holder(QString::fromStdString(rig.sim->slavePath()));
+        QSerialPort holder(rig.slave());
         QVERIFY(!holdPort || holder.open(QIODevice::ReadWrite));
         const bool works = QTest::currentDataTag() == QByteArray("ModeProg=1")
                         || QTest::currentDataTag() == QByteArray("no MODE section");
@@ -103,7 +103,7 @@ private slots:
             QSKIP("no scenario runs here");
         const Scenario &s = *row;
         const QByteArray image = makeImage(s.size);
-        const QString path = rig.writeFile(QStringLiteral("fw.bin"), image);
+        const QString path = rig.writeImage(image);
         frmBootLoader w(rig.config());
         QVERIFY(w.Form_Load());
         w.show();

@@ -165,18 +165,19 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
     link.beginUpdate();
     view.DisableButtons();
 
-    // The image is read once: what is written, reported and hashed are the
-    // same bytes, whatever happens to the file meanwhile. A file that cannot
+    // The image is read once, here or by the caller: what is written,
+    // reported and hashed are the same bytes, whatever happens to the file
+    // meanwhile. A file that cannot
     // be read (a later selection was cancelled or failed while an earlier
     // file is still shown) is treated like no file at all, before the status
     // text is touched or anything is sent.
     QFile file(selection.dialogFileName);
     const auto size = imageFileSize(selection.dialogFileName);
-    QByteArray image;
-    if (!view.fileText().isEmpty() && size && file.open(QIODevice::ReadOnly))
+    QByteArray image = selection.image;
+    if (image.isEmpty() && !view.fileText().isEmpty() && size && file.open(QIODevice::ReadOnly))
         image = file.readAll();
     file.close();
-    if (image.isEmpty() || image.size() != *size) {
+    if (image.isEmpty() || (selection.image.isEmpty() && image.size() != *size)) {
         view.showMessage(QStringLiteral("First select a valid file"), BoxIcon::Error);
         return finish(view, link, report, UpdateOutcome::NoFile);
     }

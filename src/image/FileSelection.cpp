@@ -38,7 +38,12 @@ SelectOutcome checkAndShowImage(SelectionView &view, ImageSelection &selection,
     } catch (const ImageReadError &) {
         return SelectOutcome::Unreadable;
     }
-    const qint64 size = file.size();
+    return showCheckedImage(view, selection, path, verdict, version, file.size());
+}
+
+SelectOutcome showCheckedImage(SelectionView &view, ImageSelection &selection, const QString &path,
+                               ImageVerdict verdict, const QString &version, qint64 size)
+{
     if (size > std::numeric_limits<std::int32_t>::max())
         return SelectOutcome::Unreadable;
 

@@ -1,6 +1,7 @@
 #pragma once
 // The image chosen for the next update, and the "Select File" command.
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <cstdint>
@@ -13,6 +14,7 @@ struct ImageSelection {
     std::int32_t FileSize = 0;
     bool ProgMode = false;     // laboratory builds admitted
     QString lastFolder;        // folder of the last image chosen: the dialog opens there
+    QByteArray image;          // the file's bytes when read already: the update writes these
 };
 
 inline constexpr const char *NoValue = "----------";
@@ -29,3 +31,8 @@ enum class SelectOutcome {
 // Checks the image at path and shows it, as after the dialog's choice.
 SelectOutcome checkAndShowImage(SelectionView &view, ImageSelection &selection,
                                 const QString &path);
+
+enum class ImageVerdict;
+// Shows an image already checked, as checkAndShowImage does after its checks.
+SelectOutcome showCheckedImage(SelectionView &view, ImageSelection &selection, const QString &path,
+                               ImageVerdict verdict, const QString &version, qint64 size);

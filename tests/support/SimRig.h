@@ -26,6 +26,9 @@ struct SimRig {
     QString exeDir() const { return dir.path(); }
     QString writeFile(const QString &name, const QByteArray &content);
     Configuration config() const { return readConfiguration(exeDir()); }
+    // The image as fw.bin; its path.
+    QString writeImage(const QByteArray &image) { return writeFile(QStringLiteral("fw.bin"), image); }
+    QString slave() const { return QString::fromStdString(sim->slavePath()); }
     // Link set up the way the program's start-up does it.
     bool startUp(Link &link) { return runStartUp(link, config()).ok; }
 
