@@ -247,6 +247,7 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
     }
 
     enterStage(view, report, UpdateStage::Write);
+    link.forgetReplyTimes();
     link.ensureOpen();
     std::array<std::uint8_t, RxBufferSize> blockData{};
     std::uint8_t sequence = 0;

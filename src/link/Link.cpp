@@ -118,7 +118,7 @@ void Link::beginUpdate()
     m_unusable = false;
     m_pace = Pace::Unknown;
     m_paceEvidence = 0;
-    m_replyTimesNs.fill(0);
+    forgetReplyTimes();
     m_opensAtBegin = com1.openCount();
     com1.holdDevice(true);
 }

@@ -96,6 +96,8 @@ public:
     // The longest time a recent frame took to be answered (the last four
     // replies taken in this update), in ms.
     int recentReplyMs() const;
+    // Those times start again (the erase's wait says nothing of the blocks').
+    void forgetReplyTimes() { m_replyTimesNs.fill(0); }
     // Keeps the port open for ms and watches: any byte is a suspect event.
     void listen(int ms);
     // Waits until the line has been quiet for max(doubt, minimumQuietMs) and,
