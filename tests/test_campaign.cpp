@@ -20,7 +20,14 @@ private slots:
         QTest::addColumn<quint32>("seed");
         const int runs = qEnvironmentVariableIsSet("TORVEX_CAMPAIGN_RUNS") ? qEnvironmentVariableIntValue("TORVEX_CAMPAIGN_RUNS") : 6;
         const quint32 first = quint32(qMax(1, qEnvironmentVariableIntValue("TORVEX_CAMPAIGN_SEED")));
+        QList<quint32> seeds;
         for (quint32 seed = first; seed < first + quint32(runs); ++seed)
+            seeds << seed;
+        // Seeds that once made a false success: a line repeating an
+        // acknowledgement for a busy indicator near the end.
+        if (!qEnvironmentVariableIsSet("TORVEX_CAMPAIGN_RUNS"))
+            seeds << 5653 << 5728 << 6195;
+        for (quint32 seed : seeds)
             if (rowRunsHere(true) || qEnvironmentVariableIsSet("TORVEX_CAMPAIGN_RUNS"))
                 QTest::addRow("seed %u", seed) << seed;
     }

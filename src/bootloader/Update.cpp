@@ -97,10 +97,16 @@ enum class Ending {
 
 // A reply that is not the indicator's (a copy, a line repeating one) comes
 // back at its own pace, about as long after a frame as recent replies took:
-// twice that shows it, whatever that pace.
-int watchMs(const Link &link)
+// a watch of twice that shows it. A recent reply far slower than the rest may
+// itself have been such a stand-in for a busy indicator: then the watch lasts
+// a block's time limit, and a line that stays quiet clears that doubt.
+void watch(Link &link)
 {
-    return qBound(EndListenMs, 2 * link.recentReplyMs(), BlockTimeMs);
+    const bool standsOut = link.recentReplyStandsOut();
+    const quint64 before = link.suspectEvents();
+    link.listen(standsOut ? BlockTimeMs : qBound(EndListenMs, 2 * link.recentReplyMs(), BlockTimeMs));
+    if (standsOut && link.suspectEvents() == before)
+        link.forgetRecentReplies();
 }
 
 // Neither the end-of-write frame nor the reset carries a sequence number, so
@@ -116,14 +122,14 @@ Ending endWrite(UpdateView &view, Link &link, UpdateReport &report, std::array<s
 {
     for (int round = 1;; ++round) {
         const quint64 mark = link.eventsAtLastSend();
-        link.listen(watchMs(link));
+        watch(link);
         if (link.stopRequested())
             return Ending::Stopped;
         if (link.suspectEvents() == mark) {
             const CmdResult r = funSendBlock(link, blockData, 0, 0, EndWriteTimeMs);
             const quint64 afterEnd = link.suspectEvents();
             if (r == CmdResult::Ack || r == CmdResult::Refused) {
-                link.listen(watchMs(link));
+                watch(link);
                 if (link.stopRequested())
                     return Ending::Stopped;
                 if (link.suspectEvents() == afterEnd)
@@ -263,7 +269,7 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
         // Middle blocks are guarded by the indicator's sequence check; the
         // last one is not: a copy of the reply before it must show first.
         if (sent + length == toSend)
-            link.listen(watchMs(link));
+            watch(link);
         const CmdResult r = sendBlock(link, report, blockData, length, sequence);
         ++sequence;
         if (link.stopRequested())

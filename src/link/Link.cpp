@@ -208,6 +208,7 @@ CmdResult Link::judgeReply(CmdResult classified)
     }
     learnPace(m_completedNs, thresholdNs);
     m_replyTimesNs[m_replyCount++ % m_replyTimesNs.size()] = m_completedNs;
+    m_allReplyTimesNs.push_back(m_completedNs);
     return classified;
 }
 
@@ -215,6 +216,23 @@ int Link::recentReplyMs() const
 {
     const qint64 longest = *std::max_element(m_replyTimesNs.begin(), m_replyTimesNs.end());
     return int((longest + NsPerMs - 1) / NsPerMs);
+}
+
+bool Link::recentReplyStandsOut() const
+{
+    if (m_allReplyTimesNs.size() < 2)
+        return false;
+    std::vector<qint64> times = m_allReplyTimesNs;
+    const auto middle = times.begin() + qsizetype(times.size() - 1) / 2;
+    std::nth_element(times.begin(), middle, times.end());
+    const qint64 longest = *std::max_element(m_replyTimesNs.begin(), m_replyTimesNs.end());
+    return longest > 4 * *middle + 10 * NsPerMs;
+}
+
+void Link::forgetReplyTimes()
+{
+    forgetRecentReplies();
+    m_allReplyTimesNs.clear();
 }
 
 void Link::listen(int ms)

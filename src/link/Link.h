@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "link/CommPort.h"
 #include "link/Exchange.h"
@@ -94,10 +95,16 @@ public:
     // more replies than frames are on the line.
     bool lastReplyDoubtful() const { return m_doubtful; }
     // The longest time a recent frame took to be answered (the last four
-    // replies taken in this update), in ms.
+    // replies taken), in ms.
     int recentReplyMs() const;
-    // Those times start again (the erase's wait says nothing of the blocks').
-    void forgetReplyTimes() { m_replyTimesNs.fill(0); }
+    // One of those took far longer than this update's replies usually do:
+    // something else (a copy, a line repeating a reply) may have answered
+    // in place of a busy indicator.
+    bool recentReplyStandsOut() const;
+    // Reply times start again (the erase's wait says nothing of the blocks'),
+    // or only the recent ones (a long watch showed they were the indicator's).
+    void forgetReplyTimes();
+    void forgetRecentReplies() { m_replyTimesNs.fill(0); }
     // Keeps the port open for ms and watches: any byte is a suspect event.
     void listen(int ms);
     // Waits until the line has been quiet for max(doubt, minimumQuietMs) and,
@@ -148,4 +155,5 @@ private:
     int m_paceEvidence = 0;
     std::array<qint64, 4> m_replyTimesNs{};
     unsigned m_replyCount = 0;
+    std::vector<qint64> m_allReplyTimesNs;
 };
