@@ -97,14 +97,14 @@ enum class Ending {
 
 // A reply that is not the indicator's (a copy, a line repeating one) comes
 // back at its own pace, about as long after a frame as recent replies took:
-// a watch of twice that shows it. A recent reply far slower than the rest may
+// a watch of three times that shows it. A recent reply far slower than the rest may
 // itself have been such a stand-in for a busy indicator: then the watch lasts
 // a block's time limit, and a line that stays quiet clears that doubt.
 void watch(Link &link)
 {
     const bool standsOut = link.recentReplyStandsOut();
     const quint64 before = link.suspectEvents();
-    link.listen(standsOut ? BlockTimeMs : qBound(EndListenMs, 2 * link.recentReplyMs(), BlockTimeMs));
+    link.listen(standsOut ? BlockTimeMs : qBound(EndListenMs, 3 * link.recentReplyMs(), BlockTimeMs));
     if (standsOut && link.suspectEvents() == before)
         link.forgetRecentReplies();
 }

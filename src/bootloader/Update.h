@@ -43,7 +43,7 @@ inline constexpr int EndWriteTimeMs = 300;
 inline constexpr int ResetTimeMs = 300;
 inline constexpr int BlockAttempts = 3;
 // Before the last block, before the end of write and after it the line is
-// watched twice as long as recent replies took, and at least this long: a
+// watched three times as long as recent replies took, and at least this long: a
 // copied or shifted reply shows within milliseconds.
 inline constexpr int EndListenMs = 20;
 // How often the last block and the end of write are tried on a line that

@@ -226,7 +226,7 @@ bool Link::recentReplyStandsOut() const
     const auto middle = times.begin() + qsizetype(times.size() - 1) / 2;
     std::nth_element(times.begin(), middle, times.end());
     const qint64 longest = *std::max_element(m_replyTimesNs.begin(), m_replyTimesNs.end());
-    return longest > 4 * *middle + 10 * NsPerMs;
+    return longest > 2 * *middle + 10 * NsPerMs;
 }
 
 void Link::forgetReplyTimes()
