@@ -1,5 +1,7 @@
 #include "Simulator.h"
 
+#include <utility>
+
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif
@@ -155,6 +157,7 @@ void Simulator::receive()
         counters_.bytesReceived += std::uint64_t(n);
         counters_.noiseFromHost += noise;
     }
+    noiseSinceFrame_ = noiseSinceFrame_ || noise > 0;
     changed_.notify_all();
 
     std::size_t ignored = 0;
@@ -214,6 +217,7 @@ void Simulator::handleEvent(RxEvent &e)
     }
 
     const Frame &f = e.frame;
+    const bool noisy = std::exchange(noiseSinceFrame_, false);
     Outcome o;
     {
         std::lock_guard lock(mutex_);
@@ -225,6 +229,7 @@ void Simulator::handleEvent(RxEvent &e)
         counters_.erases += o.erased;
         counters_.resets += o.reset;
         counters_.blocksWritten += o.blockWritten;
+        counters_.noisyBlocksWritten += o.blockWritten && noisy;
         counters_.retransmissions += o.retransmission;
         if (!o.reply.empty()) {
             ++counters_.replies;

@@ -45,6 +45,9 @@ struct Counters {
     std::uint64_t retransmissions = 0;
     std::uint64_t noiseFromHost = 0;  // bytes corrupted or inserted
     std::uint64_t noiseToHost = 0;
+    // Data frames written although noise was injected while they came in:
+    // noise that a frame's checksum cannot see (errors that cancel out).
+    std::uint64_t noisyBlocksWritten = 0;
 };
 
 class Simulator {
@@ -105,6 +108,7 @@ private:
     // Worker-only.
     FrameReceiver receiver_;
     LineNoise noiseIn_, noiseOut_;
+    bool noiseSinceFrame_ = false;
     Clock::duration byteTime_{0};
     Clock::duration lateness_{0};  // how late a wake-up comes, on average
     Clock::time_point rxFree_{}, txFree_{};
