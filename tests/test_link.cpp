@@ -217,6 +217,30 @@ private slots:
         QVERIFY(!link->lineSuspect());
     }
 
+    // On a line that looked paced, a command answered faster than the wire
+    // allows is asked again once the line is quiet, not failed.
+    void tooFastCommandIsAskedAgain()
+    {
+        openLink();
+        link->beginUpdate();
+        int seen = 0, delayMs = 5, frames = 0;
+        QTimer responder;
+        connect(&responder, &QTimer::timeout, this, [&] {
+            if (pty->received.size() <= seen)
+                return;
+            seen = int(pty->received.size());
+            ++frames;
+            QTimer::singleShot(delayMs, this, [this] { pty->send(Ack); });
+        });
+        responder.start(0);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(funSendCommand(*link, 'W', 0, 0, 5, 200, true), CmdResult::Ack);
+        delayMs = 0;
+        frames = 0;
+        QCOMPARE(funSendCommand(*link, 'W', 0, 0, 5, 200, true), CmdResult::Ack);
+        QCOMPARE(frames, 2);
+    }
+
     // A line that never goes quiet is sent nothing more.
     void babblingLineGetsNoFrame()
     {

@@ -57,17 +57,25 @@ CmdResult funSendCommand(Link &link, char letter, std::int32_t v32, int v16,
     const auto frame = proto::commandFrame(letter, v32, v16);
     if (!frame || expected < 3 || expected > RxBufferSize || link.stopRequested())
         return CmdResult::NoReply;
-    if (!prepareExchange(link, timeLimitMs, true))
-        return refuseToSend(link);
-    link.RxCount = 0;
-    link.RxExpected = expected;
-    link.frameGoingOut(int(frame->size()), expected, timeLimitMs);
-    link.com1.output(*frame);
-    if (!wait)
-        return CmdResult::Ack;
-    link.waitWhileWaiting();
-    link.com1.close();
-    return finishExchange(link, expected);
+    for (int attempt = 1;; ++attempt) {
+        if (!prepareExchange(link, timeLimitMs, true))
+            return refuseToSend(link);
+        link.RxCount = 0;
+        link.RxExpected = expected;
+        link.frameGoingOut(int(frame->size()), expected, timeLimitMs);
+        link.com1.output(*frame);
+        if (!wait)
+            return CmdResult::Ack;
+        link.waitWhileWaiting();
+        link.com1.close();
+        const CmdResult r = finishExchange(link, expected);
+        // A command is not retried, so a reply merely too fast for the wire
+        // (a line, or a clock, that only looked paced) would end the update.
+        // Asked again once the line is quiet, the answer is unambiguous.
+        if (attempt == 1 && link.lastReplyTooSoon() && !link.stopRequested())
+            continue;
+        return r;
+    }
 }
 
 CmdResult funSendBlock(Link &link, std::span<const std::uint8_t> data, int n,

@@ -161,6 +161,7 @@ void Link::frameGoingOut(int frameBytes, int replyBytes, int timeLimitMs)
     m_lastLimitMs = timeLimitMs;
     m_extraBytes = false;
     m_doubtful = false;
+    m_tooSoon = false;
     m_completedNs = -1;
     m_sentNs = m_lastFrameNs = nowNs();
     m_eventsAtSend = m_events;
@@ -204,6 +205,7 @@ CmdResult Link::judgeReply(CmdResult classified)
         }
         noteSuspect(m_lastLimitMs);
         m_doubtful = true;
+        m_tooSoon = true;
         return CmdResult::NoReply;
     }
     learnPace(m_completedNs, thresholdNs);

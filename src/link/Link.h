@@ -94,6 +94,8 @@ public:
     // The last exchange's reply was well-formed but could not be its own:
     // more replies than frames are on the line.
     bool lastReplyDoubtful() const { return m_doubtful; }
+    // ... because it came sooner than the wire allows.
+    bool lastReplyTooSoon() const { return m_tooSoon; }
     // The longest time a recent frame took to be answered (the last four
     // replies taken), in ms.
     int recentReplyMs() const;
@@ -138,6 +140,7 @@ private:
     bool m_unusable = false;
     bool m_extraBytes = false;
     bool m_doubtful = false;
+    bool m_tooSoon = false;
     bool m_quietReached = false;    // a suspect line was just waited out
     bool m_sentAfterQuiet = false;  // and the last frame went out right after
     int m_doubtMs = 0;
