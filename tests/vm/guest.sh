@@ -34,9 +34,11 @@ no_lock() { ! ls /run/lock/LCK..* /tmp/LCK..* >/dev/null 2>&1 || fail "lock file
 # A whole update through a real driver, its status lines as on a pseudo-terminal.
 whole() { # whole NAME DEVICE SIMULATOR
   update "$1" --device "$2" /img.bin
-  tail -n +3 "$1.out" >"$1.lines"
-  cmp -s "$1.lines" /ref.txt ||
-    fail "status lines differ from a pseudo-terminal run: $(diff /ref.txt "$1.lines" | grep '^[-+][^-+]' | head -n 4 | tr '\n' '|')"
+  # The erase's dots count its seconds: one more or less is timing, not a fault.
+  tail -n +3 "$1.out" | sed 's/^Erasing flash \.*/Erasing flash ./' >"$1.lines"
+  sed 's/^Erasing flash \.*/Erasing flash ./' /ref.txt >ref.lines
+  cmp -s "$1.lines" ref.lines ||
+    fail "status lines differ from a pseudo-terminal run: $(diff ref.lines "$1.lines" | grep '^[-+][^-+]' | head -n 4 | tr '\n' '|')"
   flash_is "$3" equal
   no_lock
   report "$1"
