@@ -21,7 +21,6 @@
 #include "FlashContract.h"
 #include "PortTable.h"
 #include "app/core/StartUp.h"
-#include "app/gui/Dialogs.h"
 #include "bootloader/Update.h"
 
 namespace {

@@ -15,12 +15,12 @@
 
 namespace {
 
-DiscoveredPort port(const QString &spec)
+DiscoveredPort port(const QString &entry)
 {
     // "name>device" for a device reached by a link, "name>!target" for a dangling one.
     DiscoveredPort p;
-    p.name = spec.section(QLatin1Char('>'), 0, 0);
-    const QString to = spec.section(QLatin1Char('>'), 1);
+    p.name = entry.section(QLatin1Char('>'), 0, 0);
+    const QString to = entry.section(QLatin1Char('>'), 1);
     p.device = to.isEmpty() ? p.name : to.startsWith(QLatin1Char('!')) ? QString() : to;
     p.target = to.startsWith(QLatin1Char('!')) ? to.mid(1) : to;
     return p;
@@ -54,8 +54,8 @@ private slots:
         QFETCH(QStringList, found);
         QFETCH(QStringList, lines);
         QList<DiscoveredPort> ports;
-        for (const QString &spec : found)
-            addDiscoveredPort(ports, port(spec));
+        for (const QString &entry : found)
+            addDiscoveredPort(ports, port(entry));
         QStringList shown;
         for (const DiscoveredPort &p : ports)
             shown << portListLine(p);
