@@ -4,7 +4,7 @@
 #include <QFileInfo>
 
 #include "Console.h"
-#include "ExitCode.h"
+#include "ReportWords.h"
 #include "app/core/Configuration.h"
 #include "link/PortDiscovery.h"
 #include "link/PortLinks.h"

@@ -3,7 +3,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 
-#include "FlashContract.h"
+#include "ReportWords.h"
 
 UpdateEvents::UpdateEvents(Sink sink) : m_sink(std::move(sink))
 {
@@ -47,7 +47,7 @@ void UpdateEvents::start()
 
 void UpdateEvents::stage(UpdateStage stage)
 {
-    send({{field::Event, event::Stage}, {field::Stage, stageName(stage)}});
+    send({{field::Event, event::Stage}, {field::Stage, stageWord(stage)}});
 }
 
 void UpdateEvents::indicator(const IndicatorFacts &facts)
@@ -78,7 +78,7 @@ void UpdateEvents::message(const QString &text, BoxIcon icon)
 
 void UpdateEvents::waiting(UpdateStage stage)
 {
-    send({{field::Event, event::Waiting}, {field::Stage, stageName(stage)}});
+    send({{field::Event, event::Waiting}, {field::Stage, stageWord(stage)}});
 }
 
 QJsonObject UpdateEvents::end(int exitCode, const UpdateReport *report, const QString &error)
@@ -89,7 +89,7 @@ QJsonObject UpdateEvents::end(int exitCode, const UpdateReport *report, const QS
     e.insert(field::Exit, exitCode);
     e.insert(field::Duration, double(m_clock.elapsed()) / 1000.0);
     if (report) {
-        e.insert(field::Stage, stageName(report->stage));
+        e.insert(field::Stage, stageWord(report->stage));
         e.insert(field::Sent, report->sent);
         e.insert(field::Total, report->total);
     }

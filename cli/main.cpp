@@ -7,7 +7,7 @@
 #include <QDir>
 
 #include "Console.h"
-#include "ExitCode.h"
+#include "ReportWords.h"
 #include "ImageInfo.h"
 #include "EventView.h"
 #include "JsonLines.h"

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <unistd.h>
 
-#include "ExitCode.h"
+#include "ReportWords.h"
 #include "support/CoreUpdate.h"
 #include "support/FlashRun.h"
 #include "support/RawPty.h"

@@ -1,8 +1,9 @@
 #pragma once
 // What torvex-flash promises the programs that run it, the station among
-// them: its exit statuses, the outcome word of each, and the names of its
-// JSON events and fields (doc/json-events.md). Both sides build against
-// this one header, so that a name cannot drift on one side only.
+// them: its exit statuses, the outcome word of each, the stage and doubt
+// words, and the names of its JSON events and fields (doc/json-events.md).
+// Both sides build against this one header, so that a name cannot drift on
+// one side only; it needs nothing of the updater's code.
 
 #include <QLatin1String>
 #include <QString>
@@ -19,6 +20,7 @@ enum ExitCode : int {
     ExitEndWriteRefused = 7,  // written and reset, but the end of write mode was refused
     ExitResetRefused = 8,     // written, the reset not acknowledged
     ExitPortLost = 9,         // the device vanished or hung up during the update
+    ExitUnproven = 10,        // written, but the line put the end in doubt
     ExitInterrupted = 130,    // stopped by a signal: 128 + its number (SIGINT here)
 };
 
@@ -34,6 +36,7 @@ inline constexpr QLatin1String WriteFailed("write-failed");
 inline constexpr QLatin1String EndWriteRefused("end-write-refused");
 inline constexpr QLatin1String ResetRefused("reset-refused");
 inline constexpr QLatin1String PortLost("port-lost");
+inline constexpr QLatin1String Unproven("unproven");
 inline constexpr QLatin1String Interrupted("interrupted");  // any status above 128: a signal
 inline constexpr QLatin1String Failed("failed");            // any other status
 }  // namespace outcome
@@ -57,6 +60,9 @@ inline constexpr ExitMeaning ExitMeanings[] = {
     {ExitEndWriteRefused, "7", outcome::EndWriteRefused, "end of write mode refused (written and reset)"},
     {ExitResetRefused, "8", outcome::ResetRefused, "reset refused (written)"},
     {ExitPortLost, "9", outcome::PortLost, "port lost: the device vanished or hung up during the update"},
+    {ExitUnproven, "10", outcome::Unproven,
+     "unproven: the line showed more replies than frames after the erase;\n"
+     "     the flash may not hold the image (run the update again)"},
     {ExitInterrupted, "129, 130, 143", outcome::Interrupted,
      "stopped by SIGHUP, SIGINT, SIGTERM between two frames; the port\n"
      "     is closed properly and the indicator needs a new update (a second signal\n"
@@ -82,6 +88,54 @@ inline QString exitStatusHelp()
     return text;
 }
 
+// The stages of an update in their order: the "stage" field's words.
+inline constexpr QLatin1String StageWords[] = {
+    QLatin1String("wake-up"), QLatin1String("identify"), QLatin1String("erase"),
+    QLatin1String("write mode"), QLatin1String("write"), QLatin1String("end of write"),
+    QLatin1String("reset"),
+};
+
+// Why a reply or the line was doubted: the "doubt" field's words.
+namespace doubt {
+inline constexpr QLatin1String NoReply("no-reply");
+inline constexpr QLatin1String DamagedReply("damaged-reply");
+inline constexpr QLatin1String UnknownCode("unknown-code");
+inline constexpr QLatin1String ExtraReply("extra-reply");
+inline constexpr QLatin1String BabblingLine("babbling-line");
+inline constexpr QLatin1String EarlierRun("earlier-run");
+}  // namespace doubt
+
+struct DoubtMeaning {
+    QLatin1String cause;
+    const char *meaning;  // what the line did, one line for users
+    const char *action;   // what to do about it, one line for users
+};
+
+// In the order of the doubt namespace.
+inline constexpr DoubtMeaning DoubtMeanings[] = {
+    {doubt::NoReply, "a reply did not come within its time limit",
+     "check the cable and that the indicator is on, then run the update again"},
+    {doubt::DamagedReply, "a reply came with a wrong checksum",
+     "check the cable and its screening, then run the update again"},
+    {doubt::UnknownCode, "a reply code was neither acknowledge nor refuse",
+     "check that nothing else talks on the line, then run the update again"},
+    {doubt::ExtraReply, "the line showed more replies than frames sent: a copy, a stray or a late reply",
+     "run the update again; if it recurs, use another adapter or cable"},
+    {doubt::BabblingLine, "the line never went quiet",
+     "check that nothing else talks on the line and that the indicator is in its boot loader"},
+    {doubt::EarlierRun, "an earlier update on this port left the line in doubt",
+     "run the update again once the line has been quiet"},
+};
+
+// The entry of a cause word, or nullptr.
+inline const DoubtMeaning *doubtMeaning(QLatin1String cause)
+{
+    for (const DoubtMeaning &d : DoubtMeanings)
+        if (d.cause == cause)
+            return &d;
+    return nullptr;
+}
+
 // --json: the "event" of each line.
 namespace event {
 inline constexpr QLatin1String Start("start");
@@ -91,6 +145,7 @@ inline constexpr QLatin1String Progress("progress");
 inline constexpr QLatin1String Status("status");
 inline constexpr QLatin1String Message("message");
 inline constexpr QLatin1String Waiting("waiting");
+inline constexpr QLatin1String Doubt("doubt");  // a suspect event: cause, stage, t
 inline constexpr QLatin1String End("end");
 }  // namespace event
 
@@ -121,6 +176,9 @@ inline constexpr QLatin1String Blocks("blocks");
 inline constexpr QLatin1String Indicator("indicator");
 inline constexpr QLatin1String Message("message");
 inline constexpr QLatin1String Error("error");
+inline constexpr QLatin1String Doubt("doubt");            // a doubt's cause word; on the end: the one that decided it
+inline constexpr QLatin1String DoubtStage("doubtStage");  // the stage word where that doubt showed
+inline constexpr QLatin1String Cause("cause");            // the doubt event's cause word
 inline constexpr QLatin1String Started("started");  // --log only
 inline constexpr QLatin1String Host("host");        // --log only
 }  // namespace field

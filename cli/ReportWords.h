@@ -1,8 +1,18 @@
 #pragma once
-// The exit status for an update's report.
+// The update's report in the contract's words: its exit status and stage word.
+
+#include <iterator>
 
 #include "FlashContract.h"
 #include "bootloader/Update.h"
+
+static_assert(std::size(StageWords) == int(UpdateStage::Reset) + 1,
+              "one stage word per UpdateStage, in its order");
+
+inline QLatin1String stageWord(UpdateStage stage)
+{
+    return StageWords[int(stage)];
+}
 
 inline ExitCode exitCodeFor(const UpdateReport &report)
 {
