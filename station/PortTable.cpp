@@ -101,6 +101,26 @@ void PortTable::setTicked(int row, bool on)
     emit ticksChanged();
 }
 
+void PortTable::tickAll()
+{
+    const bool all = std::all_of(m_rows.begin(), m_rows.end(), [](const Row &r) { return r.ticked; });
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        setTicked(int(i), !all);
+}
+
+PortTable::Tally PortTable::tally() const
+{
+    Tally t;
+    for (const Row &r : m_rows) {
+        const bool running = r.job->running();
+        t.ticked += r.ticked;
+        t.running += running;
+        t.updated += !running && r.job->state().phase == JobState::Phase::Done && r.job->state().exitCode == 0;
+        t.failed += !running && r.job->failed();
+    }
+    return t;
+}
+
 void PortTable::flushChanges()
 {
     for (size_t i = 0; i < m_rows.size(); ++i)
@@ -148,39 +168,42 @@ QVariant PortTable::data(const QModelIndex &index, int role) const
     if (!index.isValid())
         return {};
     const Row &r = m_rows[size_t(index.row())];
-    const JobState &s = r.job->state();
+    if (index.column() != PortColumn)
+        return jobCell(r.job->state(), index.column(), role);
+    if (role == Qt::DisplayRole)
+        return portText(r.port);
+    if (role == Qt::CheckStateRole)
+        return r.ticked ? Qt::Checked : Qt::Unchecked;
+    if (role == Qt::ToolTipRole) {
+        QStringList lines{r.port.device.isEmpty() ? QStringLiteral("The link names no device") : r.port.device};
+        if (!r.port.description.isEmpty())
+            lines << r.port.description;
+        if (!r.port.aliases.isEmpty())
+            lines << QStringLiteral("Also: ") + r.port.aliases.join(QStringLiteral(", "));
+        return lines.join(QLatin1Char('\n'));
+    }
+    return {};
+}
+
+QVariant jobCell(const JobState &s, int column, int role)
+{
     const bool idle = s.phase == JobState::Phase::Idle;
-    switch (index.column()) {
-    case PortColumn:
-        if (role == Qt::DisplayRole)
-            return portText(r.port);
-        if (role == Qt::CheckStateRole)
-            return r.ticked ? Qt::Checked : Qt::Unchecked;
-        if (role == Qt::ToolTipRole) {
-            QStringList lines{r.port.device.isEmpty() ? QStringLiteral("The link names no device") : r.port.device};
-            if (!r.port.description.isEmpty())
-                lines << r.port.description;
-            if (!r.port.aliases.isEmpty())
-                lines << QStringLiteral("Also: ") + r.port.aliases.join(QStringLiteral(", "));
-            return lines.join(QLatin1Char('\n'));
-        }
-        break;
-    case StageColumn:
+    switch (column) {
+    case PortTable::StageColumn:
         if (role != Qt::DisplayRole)
             break;
         if (s.phase == JobState::Phase::Done)
             return s.exitCode == 0 ? QStringLiteral("done") : s.outcome;
         return s.phase == JobState::Phase::Stopping ? QStringLiteral("stopping") : s.stage;
-        break;
-    case ProgressColumn:
-        if (role == PercentRole)
+    case PortTable::ProgressColumn:
+        if (role == PortTable::PercentRole)
             return idle || s.total <= 0 ? -1 : int(s.sent * 100 / s.total);
         if (role == Qt::DisplayRole && !idle && s.total > 0)
             return QStringLiteral("%1 %").arg(s.sent * 100 / s.total);
         if (role == Qt::ToolTipRole && !idle)
             return QStringLiteral("%1 of %2 bytes acknowledged").arg(s.sent).arg(s.total);
         break;
-    case RateColumn:
+    case PortTable::RateColumn:
         if (role == Qt::DisplayRole && !idle) {
             QStringList parts;
             if (s.rate > 0)
@@ -190,13 +213,13 @@ QVariant PortTable::data(const QModelIndex &index, int role) const
             return parts.join(QStringLiteral("  "));
         }
         break;
-    case IndicatorColumn:
+    case PortTable::IndicatorColumn:
         if (role == Qt::DisplayRole && !s.model.isEmpty())
             return shown(s.model) + QLatin1Char(' ') + shown(s.version);
         if (role == Qt::ToolTipRole && !s.chip.isEmpty())
             return QStringLiteral("Flash: ") + shown(s.chip);
         break;
-    case OutcomeColumn: {
+    case PortTable::OutcomeColumn: {
         const OutcomeKind kind = outcomeKind(s);
         if (role == Qt::DisplayRole)
             return s.phase == JobState::Phase::Done ? s.outcomeText : QString();

@@ -34,6 +34,13 @@ public:
     int row(const QString &name) const;
     bool ticked(int row) const { return m_rows[size_t(row)].ticked; }
     void setTicked(int row, bool on);
+    // Ticks every port, or clears every tick when all are ticked.
+    void tickAll();
+
+    struct Tally {
+        int ticked = 0, running = 0, updated = 0, failed = 0;
+    };
+    Tally tally() const;
 
 signals:
     void jobFinished(int row);
@@ -52,3 +59,7 @@ private:
     QSet<FlashJob *> m_dirty;  // repainted together, five times a second at most
     QTimer m_flush;
 };
+
+// What the job's columns (stage to outcome) show for a role: a function of
+// the job's state alone.
+QVariant jobCell(const JobState &state, int column, int role);

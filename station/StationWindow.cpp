@@ -1,81 +1,22 @@
 #include "StationWindow.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QHBoxLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
-#include <QStyledItemDelegate>
-#include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "FlashContract.h"
 #include "PortTable.h"
+#include "PortView.h"
 #include "app/core/StartUp.h"
-#include "bootloader/Update.h"
 
 namespace {
-
-// The progress column: a bar with the percentage on it.
-class ProgressDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        const int percent = index.data(PortTable::PercentRole).toInt();
-        if (percent < 0) {
-            QStyledItemDelegate::paint(painter, option, index);
-            return;
-        }
-        QStyleOptionProgressBar bar;
-        bar.rect = option.rect.adjusted(2, 2, -2, -2);
-        bar.minimum = 0;
-        bar.maximum = 100;
-        bar.progress = percent;
-        bar.text = index.data().toString();
-        bar.textVisible = true;
-        bar.state = option.state | QStyle::State_Horizontal;
-        const QWidget *w = option.widget;
-        (w ? w->style() : QApplication::style())->drawControl(QStyle::CE_ProgressBar, &bar, painter, w);
-    }
-};
-
-// Widths fixed once from the widest text each column can hold: the table
-// must not jump while updates run.
-void fixColumnWidths(QTableView *table)
-{
-    const QFontMetrics metrics(table->font());
-    QHeaderView *header = table->horizontalHeader();
-    const auto fix = [&](int column, QStringList texts) {
-        texts << table->model()->headerData(column, Qt::Horizontal).toString();
-        int width = 0;
-        for (const QString &t : texts)
-            width = qMax(width, metrics.horizontalAdvance(t));
-        header->setSectionResizeMode(column, QHeaderView::Fixed);
-        header->resizeSection(column, width + 24);
-    };
-    QStringList stages{QStringLiteral("stopping"), QStringLiteral("done"), outcome::Failed};
-    for (int s = int(UpdateStage::WakeUp); s <= int(UpdateStage::Reset); ++s)
-        stages << stageName(UpdateStage(s));
-    for (const ExitMeaning &m : ExitMeanings)
-        stages << m.outcome;
-    fix(PortTable::StageColumn, stages);
-    fix(PortTable::RateColumn, {QStringLiteral("999.9 kB/s  (999 retries)")});
-    fix(PortTable::IndicatorColumn, {QStringLiteral("KD7 V10.10.00")});
-    header->setSectionResizeMode(PortTable::ProgressColumn, QHeaderView::Fixed);
-    header->resizeSection(PortTable::ProgressColumn, 160);
-    header->setSectionResizeMode(PortTable::PortColumn, QHeaderView::ResizeToContents);
-    header->setStretchLastSection(true);
-}
 
 QPushButton *button(const QString &text, QWidget *parent)
 {
@@ -106,17 +47,7 @@ StationWindow::StationWindow(const StationSettings &settings, QWidget *parent)
     for (QWidget *w : {m_image.versionCaption, m_image.version, m_image.sizeCaption, m_image.size, m_image.lab})
         image->addWidget(w);
 
-    m_table = new QTableView(this);
-    m_table->setModel(m_ports);
-    m_table->setItemDelegateForColumn(PortTable::ProgressColumn, new ProgressDelegate(m_table));
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setTabKeyNavigation(false);
-    m_table->verticalHeader()->hide();
-    fixColumnWidths(m_table);
-    m_table->installEventFilter(this);
-    m_table->setToolTip(QStringLiteral("Space ticks or clears the current port"));
+    m_table = new PortView(m_ports, this);
 
     m_refreshButton = button(QStringLiteral("&Refresh ports"), this);
     m_tickAllButton = button(QStringLiteral("Tick &all"), this);
@@ -144,13 +75,7 @@ StationWindow::StationWindow(const StationSettings &settings, QWidget *parent)
 
     connect(m_selectButton, &QPushButton::clicked, this, [this] { cmdSelFile_Click(m_image, m_selection); });
     connect(m_refreshButton, &QPushButton::clicked, this, &StationWindow::refreshPorts);
-    connect(m_tickAllButton, &QPushButton::clicked, this, [this] {
-        bool all = true;
-        for (int r = 0; r < m_ports->rowCount(); ++r)
-            all &= m_ports->ticked(r);
-        for (int r = 0; r < m_ports->rowCount(); ++r)
-            m_ports->setTicked(r, !all);
-    });
+    connect(m_tickAllButton, &QPushButton::clicked, m_ports, &PortTable::tickAll);
     connect(m_updateButton, &QPushButton::clicked, this, &StationWindow::updateTicked);
     connect(m_rerunButton, &QPushButton::clicked, this, &StationWindow::rerunFailed);
     connect(m_stopButton, &QPushButton::clicked, this, &StationWindow::stopAll);
@@ -192,10 +117,7 @@ SelectOutcome StationWindow::selectImage(const QString &path)
 
 bool StationWindow::busy() const
 {
-    for (int r = 0; r < m_ports->rowCount(); ++r)
-        if (m_ports->job(r).running())
-            return true;
-    return false;
+    return m_ports->tally().running > 0;
 }
 
 void StationWindow::startRow(int row)
@@ -253,30 +175,23 @@ void StationWindow::onJobFinished()
 
 void StationWindow::updateControls()
 {
-    int ticked = 0, running = 0, ok = 0, failed = 0;
-    for (int r = 0; r < m_ports->rowCount(); ++r) {
-        const FlashJob &job = m_ports->job(r);
-        ticked += m_ports->ticked(r);
-        running += job.running();
-        ok += !job.running() && job.state().phase == JobState::Phase::Done && job.state().exitCode == 0;
-        failed += !job.running() && job.failed();
-    }
-    const bool idle = running == 0;
+    const PortTable::Tally t = m_ports->tally();
+    const bool idle = t.running == 0;
     m_selectButton->setEnabled(idle && !m_closing);
     m_refreshButton->setEnabled(idle && !m_closing);
     m_tickAllButton->setEnabled(idle && !m_closing && m_ports->rowCount() > 0);
-    m_updateButton->setEnabled(m_imageAccepted && !m_closing && ticked > 0);
-    m_rerunButton->setEnabled(m_imageAccepted && !m_closing && failed > 0);
+    m_updateButton->setEnabled(m_imageAccepted && !m_closing && t.ticked > 0);
+    m_rerunButton->setEnabled(m_imageAccepted && !m_closing && t.failed > 0);
     m_stopButton->setEnabled(!idle);
     QString text = m_ports->rowCount() == 0
         ? QStringLiteral("No serial ports found.")
-        : QStringLiteral("%1 ports, %2 ticked").arg(m_ports->rowCount()).arg(ticked);
-    if (running)
-        text += QStringLiteral(", %1 updating").arg(running);
-    if (ok)
-        text += QStringLiteral(", %1 updated").arg(ok);
-    if (failed)
-        text += QStringLiteral(", %1 failed").arg(failed);
+        : QStringLiteral("%1 ports, %2 ticked").arg(m_ports->rowCount()).arg(t.ticked);
+    if (t.running)
+        text += QStringLiteral(", %1 updating").arg(t.running);
+    if (t.updated)
+        text += QStringLiteral(", %1 updated").arg(t.updated);
+    if (t.failed)
+        text += QStringLiteral(", %1 failed").arg(t.failed);
     if (m_closing)
         text += QStringLiteral(": stopping the updates, the window closes when they have ended");
     m_summary->setText(text);
@@ -291,12 +206,9 @@ void StationWindow::closeEvent(QCloseEvent *event)
     event->ignore();
     if (m_closing)
         return;
-    int running = 0;
-    for (int r = 0; r < m_ports->rowCount(); ++r)
-        running += m_ports->job(r).running();
     QMessageBox ask(QMessageBox::Warning, QString::fromLatin1(AppTitle),
                     QStringLiteral("%1 updates are running. Stop them and close?\n\nA stopped indicator stays "
-                                   "in its boot loader and needs a new update.").arg(running),
+                                   "in its boot loader and needs a new update.").arg(m_ports->tally().running),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     ask.button(QMessageBox::Ok)->setText(QStringLiteral("Stop and close"));
     ask.setDefaultButton(QMessageBox::Cancel);
@@ -307,17 +219,4 @@ void StationWindow::closeEvent(QCloseEvent *event)
     }
     m_closing = true;
     stopAll();
-}
-
-bool StationWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    // Space ticks the current row whichever column holds the focus.
-    if (watched == m_table && event->type() == QEvent::KeyPress
-        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Space) {
-        const QModelIndex current = m_table->currentIndex();
-        if (current.isValid())
-            m_ports->setTicked(current.row(), !m_ports->ticked(current.row()));
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
 }

@@ -11,8 +11,8 @@
 class QFileSystemWatcher;
 class QLabel;
 class QPushButton;
-class QTableView;
 class PortTable;
+class PortView;
 
 struct StationSettings {
     Configuration config;  // read at start; its folder is handed to every torvex-flash
@@ -37,7 +37,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void startRow(int row);
@@ -50,7 +49,7 @@ private:
     bool m_imageAccepted = false;
     bool m_closing = false;
     PortTable *m_ports;
-    QTableView *m_table;
+    PortView *m_table;
     QPushButton *m_selectButton, *m_refreshButton, *m_tickAllButton, *m_updateButton, *m_rerunButton,
         *m_stopButton, *m_closeButton;
     QLabel *m_summary, *m_log;

@@ -8,6 +8,7 @@
 #include <csignal>
 
 #include "PortTable.h"
+#include "PortView.h"
 #include "StationWindow.h"
 #include "support/FlashRun.h"
 #include "support/ModalAnswerer.h"
@@ -69,6 +70,19 @@ private slots:
     void updatesSideBySide()
     {
         Rack rack({{}, {}, indicator({"block3:refuse=3"}), {}});
+        // Tick all ticks every port unless all are ticked, then clears them;
+        // Space ticks the current row from any column.
+        PortTable &ports = rack.station->ports();
+        ports.setTicked(rack.row(2), false);
+        ports.tickAll();
+        QCOMPARE(ports.tally().ticked, ports.rowCount());
+        ports.tickAll();
+        auto *view = rack.station->findChild<PortView *>();
+        view->setCurrentIndex(ports.index(rack.row(2), PortTable::OutcomeColumn));
+        QTest::keyClick(view, Qt::Key_Space);
+        QVERIFY(ports.tally().ticked == 1 && ports.ticked(rack.row(2)));
+        for (int i = 0; i < 4; ++i)
+            ports.setTicked(rack.row(i), true);
         rack.station->updateTicked();
         QTRY_VERIFY_WITH_TIMEOUT(!rack.station->busy(), 60000);
         const int codes[] = {0, 0, 6, 0};
@@ -78,7 +92,8 @@ private slots:
             QCOMPARE(rack.state(i).model + rack.state(i).version, QStringLiteral("KD7V1.10.00"));
             QCOMPARE(rack.rigs[size_t(i)]->flash(rack.image.size()) == rack.image, codes[i] == 0);
         }
-        QCOMPARE(outcomeKind(rack.state(2)), OutcomeKind::Failed);
+        const PortTable::Tally tally = ports.tally();
+        QVERIFY(tally.ticked == 4 && tally.running == 0 && tally.updated == 3 && tally.failed == 1);
 
         rack.station->rerunFailed();
         QTRY_VERIFY_WITH_TIMEOUT(!rack.station->busy(), 60000);
