@@ -17,15 +17,8 @@ FlashJob::FlashJob(QObject *parent) : QObject(parent)
     // updating on alone.
     m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 #endif
-    m_killTimer.setSingleShot(true);
-    connect(&m_killTimer, &QTimer::timeout, this, [this] {
-        if (m_stopsSent++ == 1) {
-            m_process.terminate();
-            m_killTimer.start(3000);
-        } else {
-            m_process.kill();
-        }
-    });
+    m_stopTimer.setSingleShot(true);
+    connect(&m_stopTimer, &QTimer::timeout, this, &FlashJob::climb);
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &FlashJob::readLines);
     connect(&m_process, &QProcess::readyReadStandardError, this,
             [this] { m_state.errorOutput += QString::fromLocal8Bit(m_process.readAllStandardError()); });
@@ -56,15 +49,27 @@ void FlashJob::start(const QString &program, const QStringList &arguments)
     emit changed();
 }
 
-void FlashJob::stop(int graceMs)
+void FlashJob::stop(const StopLadder &ladder)
 {
-    if (!running())
+    // A second request must not cut the grace short: a second SIGTERM would.
+    if (!running() || m_state.phase == JobState::Phase::Stopping)
         return;
     m_state.phase = JobState::Phase::Stopping;
-    m_stopsSent = 1;
-    m_process.terminate();
-    m_killTimer.start(graceMs);
+    m_ladder = ladder.steps();
+    m_nextStep = 0;
+    climb();
     emit changed();
+}
+
+void FlashJob::climb()
+{
+    const StopLadder::Step &step = m_ladder[m_nextStep++];
+    if (step.action == StopLadder::Action::Tell)
+        m_process.terminate();
+    else
+        m_process.kill();
+    if (m_nextStep < m_ladder.size())
+        m_stopTimer.start(m_ladder[m_nextStep].atMs - step.atMs);
 }
 
 void FlashJob::readLines()
@@ -78,7 +83,7 @@ void FlashJob::ended(int exitCode, QProcess::ExitStatus status)
     if (m_state.phase == JobState::Phase::Done)
         return;
     readLines();
-    m_killTimer.stop();
+    m_stopTimer.stop();
     m_state.seconds = double(m_clock.nsecsElapsed()) / 1e9;
     m_reader.conclude(status == QProcess::NormalExit ? exitCode : -1,
                       m_process.error() == QProcess::FailedToStart ? m_process.errorString() : QString());
@@ -132,6 +137,7 @@ void EventReader::handle(const QJsonObject &e)
     } else if (kind == event::End) {
         m_sawEnd = true;
         m_state.outcome = e.value(field::Outcome).toString();
+        m_state.doubt = e.value(field::Doubt).toString();
         if (m_state.outcomeText.isEmpty())
             m_state.outcomeText = e.value(field::Error).toString();
     }
@@ -143,11 +149,18 @@ void EventReader::conclude(int exitCode, const QString &startError)
     m_state.exitCode = exitCode;
     if (exitCode == ExitOk) {
         m_state.outcomeText = QStringLiteral("Program update Ok.");
+    } else if (!startError.isEmpty()) {
+        m_state.outcome = outcome::Failed;
+        m_state.outcomeText = QStringLiteral("torvex-flash could not be started: %1").arg(startError);
     } else if (!m_sawEnd || exitCode < 0) {
         m_state.outcome = outcome::Failed;
-        m_state.outcomeText = !startError.isEmpty()
-            ? QStringLiteral("torvex-flash could not be started: %1").arg(startError)
-            : QStringLiteral("torvex-flash ended without a result");
+        m_state.outcomeText = QStringLiteral("torvex-flash ended without a result (%1)")
+                                  .arg(exitCode < 0 ? QStringLiteral("killed or crashed")
+                                                    : QStringLiteral("exit status %1").arg(exitCode));
+    } else if (m_state.outcome == outcome::Unproven) {
+        // Not a block the indicator refused: the line cannot prove what was written.
+        m_state.outcomeText = QStringLiteral("Error al escribir en flash: the line showed more replies than "
+                                             "frames; run the update again");
     } else if (m_state.outcome == outcome::Interrupted) {
         m_state.outcomeText = QStringLiteral("Stopped: the indicator needs a new update");
     } else if (m_state.outcome == outcome::PortUnusable) {
@@ -165,4 +178,18 @@ OutcomeKind outcomeKind(const JobState &state)
     if (state.outcome == outcome::EndWriteRefused || state.outcome == outcome::ResetRefused)
         return OutcomeKind::Warning;
     return OutcomeKind::Failed;
+}
+
+QString outcomeToolTip(const JobState &state)
+{
+    QStringList lines;
+    if (!state.doubt.isEmpty()) {
+        const QByteArray word = state.doubt.toLatin1();
+        const DoubtMeaning *meaning = doubtMeaning(QLatin1String(word));
+        lines << QStringLiteral("Doubt: ") + state.doubt
+                     + (meaning ? QStringLiteral(" (%1)").arg(QLatin1String(meaning->meaning)) : QString());
+    }
+    if (!state.errorOutput.trimmed().isEmpty())
+        lines << state.errorOutput.trimmed();
+    return lines.join(QLatin1Char('\n'));
 }

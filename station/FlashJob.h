@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTimer>
+#include <array>
 
 struct JobState {
     enum class Phase { Idle, Running, Stopping, Done };
@@ -18,6 +19,7 @@ struct JobState {
     int exitCode = -1;          // torvex-flash's exit status; -1 when it ended otherwise
     QString outcome;            // its outcome word: "ok", "write-failed", ...
     QString outcomeText;        // for the technician: the window's box text, or why it failed
+    QString doubt;              // the end event's doubt cause word, if the line decided the outcome
     double seconds = 0;         // start of the child to its end, as the station saw it
     QString errorOutput;        // what the child wrote to standard error
 };
@@ -44,6 +46,25 @@ private:
     bool m_sawEnd = false;
 };
 
+// How the station stops a child, step by step from the first request. The
+// first SIGTERM lets torvex-flash finish the exchange under way (the erase's
+// reply may be 25 s away) and close its port; a second one ends it at once,
+// still closing the port; only a child that survives both is killed.
+struct StopLadder {
+    enum class Action { Tell, Kill };  // SIGTERM, SIGKILL
+    struct Step {
+        int atMs;  // after the stop was asked for
+        Action action;
+        bool operator==(const Step &) const = default;
+    };
+    int graceMs = 27000;     // the longest reply owed (the erase's 25 s) and a margin
+    int lastWordMs = 3000;   // a told-again torvex-flash needs only its port's close
+    std::array<Step, 3> steps() const
+    {
+        return {{{0, Action::Tell}, {graceMs, Action::Tell}, {graceMs + lastWordMs, Action::Kill}}};
+    }
+};
+
 class FlashJob : public QObject {
     Q_OBJECT
 public:
@@ -51,11 +72,9 @@ public:
     ~FlashJob() override;
 
     void start(const QString &program, const QStringList &arguments);
-    // Asks the child to stop between two frames (SIGTERM); it still waits for
-    // the replies it is owed, the erase's included. A child still running
-    // after graceMs is told again, which ends it at once (its port released
-    // properly); only one that survives that too is killed.
-    void stop(int graceMs = 27000);
+    // Asks the child to stop between two frames, then climbs the ladder while
+    // it runs on. Asked again while stopping, it keeps to the ladder it is on.
+    void stop(const StopLadder &ladder = {});
     bool running() const { return m_process.state() != QProcess::NotRunning; }
     bool failed() const { return m_state.phase == JobState::Phase::Done && m_state.exitCode != 0; }
     const JobState &state() const { return m_state; }
@@ -68,10 +87,12 @@ signals:
 private:
     void readLines();
     void ended(int exitCode, QProcess::ExitStatus status);
+    void climb();
 
     QProcess m_process;
-    QTimer m_killTimer;
-    int m_stopsSent = 0;
+    QTimer m_stopTimer;
+    std::array<StopLadder::Step, 3> m_ladder{};
+    size_t m_nextStep = 0;
     QElapsedTimer m_clock;
     JobState m_state;
     EventReader m_reader{m_state};
@@ -81,3 +102,6 @@ private:
 // after the write was refused), Failed.
 enum class OutcomeKind { None, Ok, Warning, Failed };
 OutcomeKind outcomeKind(const JobState &state);
+// The outcome's tooltip: the doubt that decided it, then what torvex-flash
+// wrote to standard error.
+QString outcomeToolTip(const JobState &state);

@@ -223,8 +223,10 @@ QVariant jobCell(const JobState &s, int column, int role)
         const OutcomeKind kind = outcomeKind(s);
         if (role == Qt::DisplayRole)
             return s.phase == JobState::Phase::Done ? s.outcomeText : QString();
-        if (role == Qt::ToolTipRole && !s.errorOutput.isEmpty())
-            return s.errorOutput.trimmed();
+        if (role == Qt::ToolTipRole) {
+            const QString tip = outcomeToolTip(s);
+            return tip.isEmpty() ? QVariant() : tip;
+        }
         if (role == Qt::BackgroundRole && kind != OutcomeKind::None)
             return QBrush(kind == OutcomeKind::Ok        ? QColor(198, 239, 198)
                           : kind == OutcomeKind::Warning ? QColor(255, 230, 170)

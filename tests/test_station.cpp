@@ -163,6 +163,96 @@ private slots:
                  QStringLiteral("done"));
     }
 
+    // What a row shows at the end, from the events its child wrote and its exit status.
+    void outcomeShown_data()
+    {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<int>("exit");  // -1: killed or crashed
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<OutcomeKind>("kind");
+        QTest::addColumn<QString>("tip");  // how the tooltip begins
+        const QString writeBox = R"({"event":"message","icon":"none","text":"Error al escribir en flash"})";
+        const auto end = [](const char *outcome, int exit, const char *more = "") {
+            return QStringLiteral(R"({"event":"end","outcome":"%1","exit":%2%3})").arg(outcome).arg(exit).arg(more);
+        };
+        QTest::newRow("updated") << QStringList{end("ok", 0)} << 0 << "done" << "Program update Ok."
+                                 << OutcomeKind::Ok << "";
+        QTest::newRow("a block refused three times") << QStringList{writeBox, end("write-failed", 6)} << 6
+            << "write-failed" << "Error al escribir en flash" << OutcomeKind::Failed << "";
+        QTest::newRow("the end unproven") << QStringList{writeBox, end("unproven", 10, R"(,"doubt":"extra-reply")")} << 10
+            << "unproven"
+            << "Error al escribir en flash: the line showed more replies than frames; run the update again"
+            << OutcomeKind::Failed << "Doubt: extra-reply (the line showed more replies than frames";
+        QTest::newRow("reset refused") << QStringList{R"({"event":"message","icon":"error","text":"Fail reseting indicator."})",
+                                                      end("reset-refused", 8)}
+            << 8 << "reset-refused" << "Fail reseting indicator." << OutcomeKind::Warning << "";
+        QTest::newRow("stopped") << QStringList{end("interrupted", 143)} << 143 << "interrupted"
+            << "Stopped: the indicator needs a new update" << OutcomeKind::Failed << "";
+        QTest::newRow("port unusable") << QStringList{end("port-unusable", 3, R"(,"error":"com3 is in use")")} << 3
+            << "port-unusable" << "Port unusable: com3 is in use" << OutcomeKind::Failed << "";
+        QTest::newRow("no end event") << QStringList{R"({"event":"stage","stage":"erase"})"} << 9 << "failed"
+            << "torvex-flash ended without a result (exit status 9)" << OutcomeKind::Failed << "";
+        QTest::newRow("killed") << QStringList{end("interrupted", 143)} << -1 << "failed"
+            << "torvex-flash ended without a result (killed or crashed)" << OutcomeKind::Failed << "";
+    }
+    void outcomeShown()
+    {
+        QFETCH(QStringList, events);
+        QFETCH(int, exit);
+        QFETCH(QString, tip);
+        JobState state;
+        state.errorOutput = "what torvex-flash said\n";
+        EventReader reader(state);
+        reader.feed(events.join('\n').toUtf8() + '\n');
+        reader.conclude(exit);
+        QTEST(jobCell(state, PortTable::StageColumn, Qt::DisplayRole).toString(), "stage");
+        QTEST(jobCell(state, PortTable::OutcomeColumn, Qt::DisplayRole).toString(), "text");
+        QTEST(outcomeKind(state), "kind");
+        const QString shownTip = jobCell(state, PortTable::OutcomeColumn, Qt::ToolTipRole).toString();
+        QVERIFY2(shownTip.startsWith(tip) && shownTip.endsWith("what torvex-flash said"), qPrintable(shownTip));
+    }
+
+    // The steps of a stop, by time since it was asked for.
+    void stopLadder()
+    {
+        using A = StopLadder::Action;
+        using Steps = std::array<StopLadder::Step, 3>;
+        QCOMPARE(StopLadder{}.steps(), (Steps{{{0, A::Tell}, {27000, A::Tell}, {30000, A::Kill}}}));
+        QCOMPARE((StopLadder{100, 50}.steps()), (Steps{{{0, A::Tell}, {100, A::Tell}, {150, A::Kill}}}));
+    }
+
+    // Children standing in for torvex-flash, stopped on a short ladder: each
+    // rung is taken in turn, and every ending shows an outcome.
+    void stopLadderClimbed_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QString>("text");
+        // Each is ready once its stage line is out. This one ends as torvex-flash
+        // does, but only at the second SIGTERM.
+        QTest::newRow("ends when told again") << QStringLiteral(R"sh(told=0
+trap 'told=$((told+1)); [ $told -ge 2 ] && { echo '\''{"event":"end","outcome":"interrupted","exit":143}'\''; exit 143; }' TERM
+echo '{"event":"stage","stage":"erase"}'
+while :; do sleep 1 >/dev/null 2>&1 & wait $!; done)sh") << 143 << "Stopped: the indicator needs a new update";
+        QTest::newRow("deaf: killed") << QStringLiteral(R"sh(trap '' TERM; echo '{"event":"stage","stage":"erase"}'
+while :; do sleep 1; done)sh")
+                                      << -1 << "torvex-flash ended without a result (killed or crashed)";
+        QTest::newRow("no end event") << QStringLiteral(R"sh(echo '{"event":"stage","stage":"erase"}'; exit 4)sh")
+                                      << 4 << "torvex-flash ended without a result (exit status 4)";
+    }
+    void stopLadderClimbed()
+    {
+        QFETCH(QString, script);
+        FlashJob job;
+        job.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+        QTRY_COMPARE(job.state().stage, QStringLiteral("erase"));
+        job.stop(StopLadder{100, 100});
+        QTRY_VERIFY_WITH_TIMEOUT(job.state().phase == JobState::Phase::Done, 10000);
+        QTEST(job.state().exitCode, "exit");
+        QTEST(job.state().outcomeText, "text");
+    }
+
     // torvex-flash --json: one object per line, in the order the update goes.
     void jsonStream_data()
     {
