@@ -51,11 +51,10 @@ Simulator::Simulator(Options options)
       receiver_(options_.receiveTimeout),
       noiseIn_(options_.noiseFromHost),
       noiseOut_(options_.noiseToHost),
+      wire_(options_.baud),
+      schedule_(wire_),
       loader_(options_)
 {
-    if (options_.baud)  // 8N1: ten bit times per byte
-        byteTime_ = std::chrono::duration_cast<Clock::duration>(
-            std::chrono::nanoseconds(10'000'000'000LL / options_.baud));
 }
 
 Simulator::~Simulator() { stop(); }
@@ -114,7 +113,7 @@ void Simulator::run()
         timespec ts{};
         const timespec *timeout = nullptr;
         auto d = receiver_.deadline();
-        if (const auto s = nextScheduled(); s && (!d || *s < *d))
+        if (const auto s = schedule_.next(); s && (!d || *s < *d))
             d = s;
         if (d) {
             ts = toTimespec(std::max(Clock::duration::zero(), *d - Clock::now()));
@@ -161,12 +160,8 @@ void Simulator::receive()
     changed_.notify_all();
 
     std::size_t ignored = 0;
-    Clock::time_point t = now;
     for (std::uint8_t b : in) {
-        if (byteTime_.count()) {
-            t = std::max(now, rxFree_) + byteTime_;
-            rxFree_ = t;
-        }
+        const Clock::time_point t = wire_.received(now);
         if (hungUp_ || stopping_)
             return;
         if (loader_.state() == State::Firmware) {
@@ -247,49 +242,36 @@ void Simulator::handleEvent(RxEvent &e)
 
     // One sleep per frame: until its last byte is through the wire, the
     // indicator has done its work and the reply's last byte is back.
-    const auto ready = (byteTime_.count() ? std::max(f.end, Clock::now()) : Clock::now()) + o.busy;
+    const auto ready = wire_.frameIn(f.end, Clock::now()) + o.busy;
     if (o.reply.empty()) {
         if (!sleepUntil(ready))
             return;
         log("sim> nothing sent");
-    } else {
-        const Bytes plain = o.reply;
-        Bytes wire = o.strayBefore;
-        wire.insert(wire.end(), o.reply.begin(), o.reply.end());
-        wire.insert(wire.end(), o.strayAfter.begin(), o.strayAfter.end());
-        if (!reply(std::move(wire), ready))
-            return;
-        if (o.copyAfterMs >= 0)
-            schedule(lastReplyDue_ + std::chrono::milliseconds(o.copyAfterMs), plain, Clock::duration::zero());
-        if (o.repeatEveryMs > 0)
-            schedule(lastReplyDue_ + std::chrono::milliseconds(o.repeatEveryMs), plain,
-                     std::chrono::milliseconds(o.repeatEveryMs));
+    } else if (!reply(shapeReply(o), ready)) {
+        return;
     }
     if (o.hangUpAfter)
         hangUp();
 }
 
-bool Simulator::reply(Bytes bytes, Clock::time_point notBefore)
+bool Simulator::reply(const ShapedReply &r, Clock::time_point notBefore)
 {
+    Bytes bytes = r.wire;
     if (noiseOut_.active()) {
         std::uint64_t noise = 0;
         bytes = noiseOut_.apply(bytes.data(), bytes.size(), noise);
         std::lock_guard lock(mutex_);
         counters_.noiseToHost += noise;
     }
-    Clock::time_point due = notBefore;
-    if (byteTime_.count()) {
-        // The host has the reply when its last byte is through the wire.
-        const auto start = std::max(notBefore, txFree_);
-        txFree_ = start + byteTime_ * long(bytes.size());
-        due = txFree_;
-    }
-    lastReplyDue_ = due;
+    const auto due = wire_.reply(notBefore, bytes.size());
     if (!sleepOnTime(due))
         return false;
     const char *code = bytes.size() < 2 ? "" : bytes[1] == ACK ? " (ACK)" : bytes[1] == NAK ? " (NAK)" : "";
     log("sim> " + hexDump(bytes, 32) + code);
-    return writeAll(bytes);
+    if (!writeAll(bytes))
+        return false;
+    schedule_.followUp(r, due);
+    return true;
 }
 
 bool Simulator::sleepOnTime(Clock::time_point t)
@@ -316,7 +298,7 @@ bool Simulator::sleepUntil(Clock::time_point t)
         if (now >= t)
             return true;
         auto until = t;
-        if (const auto s = nextScheduled(); s && *s < until)
+        if (const auto s = schedule_.next(); s && *s < until)
             until = std::max(*s, now);
         pollfd pfd{wake_[0], POLLIN, 0};
         const timespec ts = toTimespec(until - now);
@@ -324,41 +306,15 @@ bool Simulator::sleepUntil(Clock::time_point t)
     }
 }
 
-void Simulator::schedule(Clock::time_point at, Bytes bytes, Clock::duration every)
-{
-    if (byteTime_.count())  // its last byte through the wire
-        at += byteTime_ * long(bytes.size());
-    scheduled_.push_back({at, std::move(bytes), every});
-}
-
-std::optional<Clock::time_point> Simulator::nextScheduled() const
-{
-    std::optional<Clock::time_point> next;
-    for (const Scheduled &s : scheduled_)
-        if (!next || s.at < *next)
-            next = s.at;
-    return next;
-}
-
 void Simulator::sendScheduled()
 {
     const auto now = Clock::now();
-    for (std::size_t i = 0; i < scheduled_.size();) {
-        if (scheduled_[i].at > now || hungUp_) {
-            ++i;
+    for (const ReplySchedule::Item &s : schedule_.takeDue(now)) {
+        if (hungUp_)
             continue;
-        }
-        Scheduled s = scheduled_[i];
-        if (byteTime_.count())
-            txFree_ = std::max(now, txFree_) + byteTime_ * long(s.bytes.size());
+        wire_.sentAside(now, s.bytes.size());
         log("sim> " + hexDump(s.bytes, 32) + " (again)");
         writeAll(s.bytes);
-        if (s.every.count()) {
-            scheduled_[i].at = s.at + s.every;
-            ++i;
-        } else {
-            scheduled_.erase(scheduled_.begin() + long(i));
-        }
     }
 }
 

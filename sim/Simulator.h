@@ -7,6 +7,8 @@
 #include "LineNoise.h"
 #include "Options.h"
 #include "PtyLink.h"
+#include "ReplySchedule.h"
+#include "WireTiming.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -87,16 +89,13 @@ private:
     void run();
     void receive();
     void handleEvent(RxEvent &e);
-    bool reply(Bytes bytes, Clock::time_point notBefore);
+    bool reply(const ShapedReply &r, Clock::time_point notBefore);
     bool sleepUntil(Clock::time_point t);
     bool sleepOnTime(Clock::time_point t);
     bool writeAll(const Bytes &bytes);
     void log(const std::string &line) const;
     void hangUp();
-    // Replies the fault rules send again later (copies, repeats).
-    void schedule(Clock::time_point at, Bytes bytes, Clock::duration every);
     void sendScheduled();
-    std::optional<Clock::time_point> nextScheduled() const;
 
     Options options_;
     PtyLink pty_;
@@ -109,17 +108,10 @@ private:
     FrameReceiver receiver_;
     LineNoise noiseIn_, noiseOut_;
     bool noiseSinceFrame_ = false;
-    Clock::duration byteTime_{0};
+    WireTiming wire_;
+    ReplySchedule schedule_;
     Clock::duration lateness_{0};  // how late a wake-up comes, on average
-    Clock::time_point rxFree_{}, txFree_{};
     Clock::time_point started_;
-    Clock::time_point lastReplyDue_{};
-    struct Scheduled {
-        Clock::time_point at;
-        Bytes bytes;
-        Clock::duration every;
-    };
-    std::vector<Scheduled> scheduled_;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
