@@ -1,16 +1,12 @@
 #pragma once
-// Which port the update uses, proven usable by one open and close, the way
-// the window's start-up does it, but saying what failed.
+// Which port the update uses, proven usable by the start-up every front end
+// shares, said in the command line's words.
 
 #include <QString>
 
-class Link;
-struct Configuration;
+#include "app/core/StartUp.h"
 
-struct PortRequest {
-    int number = 0;     // 1..255 overrides the configured number; 0: configured
-    QString device;     // a device path, bypassing numbers
-};
+class Link;
 
 struct PortReady {
     bool ok = false;

@@ -21,8 +21,16 @@ Configuration readConfiguration(const QString &folder)
     Configuration c;
     c.folder = folder;
     c.linkFolders = portLinkFolders(folder);
-    if (!pathIsExact(folder))
+    c.folderExact = pathIsExact(folder);
+    if (!c.folderExact)
         return c;
+    const QFileInfo file(c.filePath());
+    c.fileFound = file.isFile();
+    c.fileNote = file.filePath();
+    if (file.isSymLink())
+        c.fileNote += QStringLiteral(" -> ") + file.symLinkTarget();
+    else if (!file.exists())
+        c.fileNote += QStringLiteral(" (missing)");
     const QByteArray content = readIniFile(folder, QString::fromLatin1(IniFileName));
     c.commNum = readIniValue(content, QStringLiteral("SERIAL"), QStringLiteral("CommNum"));
     c.progMode = progModeFromText(readIniValue(content, QStringLiteral("MODE"), QStringLiteral("ModeProg")));

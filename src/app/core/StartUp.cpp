@@ -1,7 +1,6 @@
 #include "app/core/StartUp.h"
 
 #include "app/core/ArchivoIni.h"
-#include "image/FilePaths.h"
 #include "link/Link.h"
 #include "link/PortLinks.h"
 
@@ -32,34 +31,7 @@ bool configurePort(Link &link)
     return true;
 }
 
-StartUpResult runStartUp(Link &link, const Configuration &config)
-{
-    StartUpResult result;
-    if (!pathIsExact(config.folder)) {
-        result.failure = QStringLiteral("the name of the folder %1 is not valid UTF-8: its configuration "
-                                        "cannot be read; move the program to another folder")
-                             .arg(config.folder);
-        return result;
-    }
-    const QFileInfo ini(config.filePath());
-    result.config = ini.filePath();
-    if (ini.isSymLink())
-        result.config += QStringLiteral(" -> ") + ini.symLinkTarget();
-    else if (!ini.exists())
-        result.config += QStringLiteral(" (missing)");
-    const auto port = config.portNumber();
-    if (config.commNum.isEmpty()) {
-        result.failure = QStringLiteral("no [SERIAL] CommNum in %1/%2").arg(config.folder, QString::fromLatin1(IniFileName));
-        return result;
-    }
-    if (!port) {
-        result.failure = QStringLiteral("CommNum \"%1\" is outside 0 to 255").arg(config.commNum);
-        return result;
-    }
-    StartUpResult proof = provePort(link, {*port, {}, config.linkFolders});
-    proof.config = result.config;
-    return proof;
-}
+namespace {
 
 StartUpResult provePort(Link &link, const PortSettings &port)
 {
@@ -79,6 +51,37 @@ StartUpResult provePort(Link &link, const PortSettings &port)
     link.com1.close();
     result.ok = true;
     return result;
+}
+
+}  // namespace
+
+StartUpResult runStartUp(Link &link, const Configuration &config, const PortRequest &request)
+{
+    StartUpResult result;
+    // The comN links are looked up in the folder even for a named port.
+    if (!config.folderExact) {
+        result.failure = request.named()
+            ? QStringLiteral("the name of the folder %1 is not valid UTF-8").arg(config.folder)
+            : QStringLiteral("the name of the folder %1 is not valid UTF-8: its configuration "
+                             "cannot be read; move the program to another folder").arg(config.folder);
+        return result;
+    }
+    if (request.named())
+        return provePort(link, {request.number, request.device, config.linkFolders});
+    result.config = config.fileNote;
+    result.configMissing = !config.fileFound;
+    const auto port = config.portNumber();
+    if (config.commNum.isEmpty()) {
+        result.failure = QStringLiteral("no [SERIAL] CommNum in %1/%2").arg(config.folder, QString::fromLatin1(IniFileName));
+        return result;
+    }
+    if (!port) {
+        result.failure = QStringLiteral("CommNum \"%1\" is outside 0 to 255").arg(config.commNum);
+        return result;
+    }
+    StartUpResult proof = provePort(link, {*port, {}, config.linkFolders});
+    proof.config = result.config;
+    return proof;
 }
 
 bool lacksPermission(const CommPort &port)

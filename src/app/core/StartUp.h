@@ -7,7 +7,6 @@
 
 class CommPort;
 class Link;
-struct PortSettings;
 
 inline constexpr const char *AppTitle = "BootLoaderTorvexII";
 inline constexpr const char *StartUpFailureText =
@@ -19,6 +18,13 @@ QString versionText(int major, int minor, int patch);
 QString programVersion();
 QString windowCaption();  // "Bootloader TorvexII. Ver." + version
 
+// Which port a front end asks for: the configured one, or one it names.
+struct PortRequest {
+    int number = 0;   // 1..255 overrides the configured number; 0: configured
+    QString device;   // a device path, bypassing numbers
+    bool named() const { return number != 0 || !device.isEmpty(); }
+};
+
 struct StartUpResult {
     bool ok = false;
     QString failure;  // what went wrong, for logs; the user sees StartUpFailureText
@@ -26,6 +32,7 @@ struct StartUpResult {
     QString device;           // the device the port number named
     QString config;           // the configuration file read, and its real location
     QString origin;           // the comN link or numbered device the port came from
+    bool configMissing = false;  // the configured port was asked for, and there is no configuration file
 };
 
 // QSerialPort also reports a port locked by another program as a permission
@@ -40,12 +47,10 @@ QString openFailureText(const CommPort &port);
 // and the group hint where it helps, as lines for standard error.
 QString startUpFailureNote(const StartUpResult &result);
 
-// The configured port number checked, then proven by provePort with the
-// configuration's link folders; the result names the configuration file.
-StartUpResult runStartUp(Link &link, const Configuration &config);
-
-// The port configured, opened and closed once as a proof.
-StartUpResult provePort(Link &link, const PortSettings &port);
+// The port for a configuration and a request, configured, opened and closed
+// once as a proof: the one start-up of every front end. The configured port
+// number is checked first; the result names the configuration file.
+StartUpResult runStartUp(Link &link, const Configuration &config, const PortRequest &request = {});
 
 // The line settings and thresholds every front end applies to its port.
 bool configurePort(Link &link);

@@ -1,0 +1,8 @@
+#pragma once
+// torvex-flash --info: what an image holds and whether it would be accepted,
+// without sending anything.
+
+struct Configuration;
+struct Options;
+
+int showInfo(const Options &opts, const Configuration &config);

@@ -1,0 +1,9 @@
+#pragma once
+// torvex-flash --trace: every byte on the line, one time-stamped line per
+// write or read, on standard error.
+
+#include <QByteArray>
+
+#include "link/CommPort.h"
+
+void traceBytes(CommPort::Direction direction, const QByteArray &bytes, qint64 ns);
