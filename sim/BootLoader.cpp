@@ -217,15 +217,21 @@ Outcome BootLoader::handleCommand(const Frame &f)
             return nak("erase: wrong guard " + hex8(f.value32));
         Outcome o;
         o.busy = opt_.eraseTime;
+        o.background = opt_.eraseInBackground;
         if (opt_.eraseOutcome == EraseOutcome::Nak) {
             o.reply = makeReply(NAK);
             o.note = "erase failed (erase outcome)";
             return o;
         }
-        flash_.erase();
         state_ = State::BootLoader;
-        o.erased = true;
-        o.note = "flash erased";
+        if (opt_.eraseInBackground) {
+            o.wipeWhenDone = true;
+            o.note = "erase started in the background";
+        } else {
+            flash_.erase();
+            o.erased = true;
+            o.note = "flash erased";
+        }
         o.reply = makeReply(ACK);
         if (opt_.eraseOutcome == EraseOutcome::Silent)
             o.reply.clear();

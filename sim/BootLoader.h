@@ -24,6 +24,8 @@ struct Outcome {
     bool retransmission = false;  // the last block programmed again
     bool writeModeEnded = false;
     bool hangUpAfter = false;     // the block that ends the line was accepted
+    bool background = false;      // the work runs on behind later frames: the reply is held, not waited for
+    bool wipeWhenDone = false;    // the flash is wiped when the erase time ends (wipe())
     Bytes strayBefore, strayAfter;  // line garbage around the reply
     int copyAfterMs = -1;           // the reply sent again this much later
     int repeatEveryMs = 0;          // the reply repeated for ever at this period
@@ -38,6 +40,8 @@ public:
     // Running firmware: true once "BL\r" has arrived and the boot loader runs.
     bool wakeByte(std::uint8_t b);
     Outcome handle(const Frame &f);
+    // The end of an erase that ran in the background.
+    void wipe() { flash_.erase(); }
 
     const NorFlash &flash() const { return flash_; }
     Bytes identifyReply() const;

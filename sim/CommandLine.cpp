@@ -11,7 +11,7 @@ namespace {
 enum Opt {
     OptLink = 256, OptChip, OptManufacturer, OptDevice, OptPlainHex, OptSwVersion, OptModel,
     OptExtra, OptFlashSize, OptFlashIn, OptFlashOut, OptEraseTime, OptEraseOutcome,
-    OptProgramTime, OptStartInBootLoader, OptReceiveTimeout, OptBaud, OptNoiseIn, OptNoiseOut,
+    OptProgramTime, OptEraseBackground, OptLatency, OptStartInBootLoader, OptReceiveTimeout, OptBaud, OptNoiseIn, OptNoiseOut,
     OptFault, OptHangUp, OptLog, OptMakeImage, OptImageSize, OptImageVersion, OptImageModel,
     OptImageLevel, OptImageTag, OptHelp, OptVersion,
 };
@@ -31,6 +31,8 @@ const option longOptions[] = {
     {"erase-time", required_argument, nullptr, OptEraseTime},
     {"erase-outcome", required_argument, nullptr, OptEraseOutcome},
     {"program-time", required_argument, nullptr, OptProgramTime},
+    {"erase-background", no_argument, nullptr, OptEraseBackground},
+    {"latency", required_argument, nullptr, OptLatency},
     {"start-in-boot-loader", no_argument, nullptr, OptStartInBootLoader},
     {"receive-timeout", required_argument, nullptr, OptReceiveTimeout},
     {"baud", required_argument, nullptr, OptBaud},
@@ -171,6 +173,11 @@ bool parseCommandLine(int argc, char **argv, Invocation &out, std::string &error
             if (!toNumber(arg.c_str(), d)) return bad("expected milliseconds");
             o.programTime = std::chrono::microseconds(long(d * 1000));
             break;
+        case OptEraseBackground: o.eraseInBackground = true; break;
+        case OptLatency:
+            if (!toNumber(arg.c_str(), d)) return bad("expected milliseconds");
+            o.latency = std::chrono::microseconds(long(d * 1000));
+            break;
         case OptStartInBootLoader: o.startInBootLoader = true; break;
         case OptReceiveTimeout:
             if (!toUnsigned(arg.c_str(), u) || u == 0) return bad("expected milliseconds");
@@ -252,6 +259,9 @@ Behaviour:
   --erase-time MS           erase duration (default 30)
   --erase-outcome O         ack, nak, silent, bad-checksum, wrong-code (default ack)
   --program-time MS         programming time per block, may be fractional (default 0)
+  --erase-background        handle frames while erasing; the erase's end wipes the flash
+  --latency MS              every reply MS after its frame, later frames handled
+                            meanwhile; may be fractional (default 0)
   --start-in-boot-loader    skip the running-firmware state
   --receive-timeout MS      inter-byte gap that drops a partial frame (default 100)
   --baud N                  pace both directions as 8N1 at N baud (default 0: no pacing)

@@ -82,11 +82,18 @@ struct Options {
     std::chrono::milliseconds eraseTime{30};
     EraseOutcome eraseOutcome = EraseOutcome::Ack;
     std::chrono::microseconds programTime{0};  // per block
+    // The boot loader goes on handling frames while its erase runs, and wipes
+    // the flash (whatever was written meanwhile too) when the erase time ends;
+    // the erase's reply comes then.
+    bool eraseInBackground = false;
 
     // Line.
     bool startInBootLoader = false;
     std::chrono::milliseconds receiveTimeout{100};  // inter-byte gap that abandons a frame
     unsigned baud = 0;                              // 0: no wire pacing
+    // A healthy indicator's reply time: every reply starts this long after its
+    // frame, in order, while later frames are already being handled.
+    std::chrono::microseconds latency{0};
     Noise noiseFromHost, noiseToHost;
 
     // Faults.

@@ -17,15 +17,32 @@ ShapedReply shapeReply(const Outcome &o)
 void ReplySchedule::followUp(const ShapedReply &r, Clock::time_point due)
 {
     if (r.copyAfterMs >= 0)
-        add(due + std::chrono::milliseconds(r.copyAfterMs), r.plain, Clock::duration::zero());
+        copy(due + std::chrono::milliseconds(r.copyAfterMs), r.plain, Clock::duration::zero());
     if (r.repeatEveryMs > 0)
-        add(due + std::chrono::milliseconds(r.repeatEveryMs), r.plain, std::chrono::milliseconds(r.repeatEveryMs));
+        copy(due + std::chrono::milliseconds(r.repeatEveryMs), r.plain, std::chrono::milliseconds(r.repeatEveryMs));
 }
 
-void ReplySchedule::add(Clock::time_point at, const Bytes &bytes, Clock::duration every)
+void ReplySchedule::copy(Clock::time_point at, const Bytes &bytes, Clock::duration every)
 {
     // Timed like the reply itself: by its last byte through the wire.
-    items_.push_back({at + wire_.bytes(bytes.size()), bytes, every});
+    ShapedReply r;
+    r.wire = bytes;
+    items_.push_back({Item::Kind::Copy, at + wire_.bytes(bytes.size()), std::move(r), every});
+}
+
+void ReplySchedule::hold(const ShapedReply &r, Clock::time_point due)
+{
+    items_.push_back({Item::Kind::Held, due, r, {}});
+}
+
+void ReplySchedule::late(const ShapedReply &r, Clock::time_point from)
+{
+    items_.push_back({Item::Kind::Late, from + wire_.bytes(r.wire.size()), r, {}});
+}
+
+void ReplySchedule::wipe(Clock::time_point at)
+{
+    items_.push_back({Item::Kind::Wipe, at, {}, {}});
 }
 
 std::optional<Clock::time_point> ReplySchedule::next() const
@@ -35,6 +52,15 @@ std::optional<Clock::time_point> ReplySchedule::next() const
         if (!next || s.at < *next)
             next = s.at;
     return next;
+}
+
+std::optional<Clock::time_point> ReplySchedule::lastHeld() const
+{
+    std::optional<Clock::time_point> last;
+    for (const Item &s : items_)
+        if (s.kind == Item::Kind::Held && (!last || s.at > *last))
+            last = s.at;
+    return last;
 }
 
 std::vector<ReplySchedule::Item> ReplySchedule::takeDue(Clock::time_point now)

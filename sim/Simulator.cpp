@@ -240,9 +240,22 @@ void Simulator::handleEvent(RxEvent &e)
         log("cannot write " + options_.flashOutPath);
     changed_.notify_all();
 
+    const auto in = wire_.frameIn(f.end, Clock::now());
+    if (o.background) {
+        // Later frames are handled at once; the erase's end comes in its own time.
+        if (o.wipeWhenDone)
+            schedule_.wipe(in + options_.eraseTime);
+        if (!o.reply.empty()) {
+            ShapedReply r = shapeReply(o);
+            r.wire = withNoise(std::move(r.wire));
+            schedule_.late(r, in + o.busy + options_.latency);
+        }
+        return;
+    }
     // One sleep per frame: until its last byte is through the wire, the
-    // indicator has done its work and the reply's last byte is back.
-    const auto ready = wire_.frameIn(f.end, Clock::now()) + o.busy;
+    // indicator has done its work and (without a latency) the reply's last
+    // byte is back.
+    const auto ready = in + o.busy;
     if (o.reply.empty()) {
         if (!sleepUntil(ready))
             return;
@@ -254,24 +267,40 @@ void Simulator::handleEvent(RxEvent &e)
         hangUp();
 }
 
-bool Simulator::reply(const ShapedReply &r, Clock::time_point notBefore)
+bool Simulator::reply(ShapedReply r, Clock::time_point notBefore)
 {
-    Bytes bytes = r.wire;
-    if (noiseOut_.active()) {
-        std::uint64_t noise = 0;
-        bytes = noiseOut_.apply(bytes.data(), bytes.size(), noise);
-        std::lock_guard lock(mutex_);
-        counters_.noiseToHost += noise;
-    }
-    const auto due = wire_.reply(notBefore, bytes.size());
-    if (!sleepOnTime(due))
+    r.wire = withNoise(std::move(r.wire));
+    const auto due = wire_.reply(notBefore + options_.latency, r.wire.size());
+    if (!options_.latency.count())
+        return sleepOnTime(due) && send(r, due);
+    // Busy until the work is done, as without a latency; then the reply is
+    // held while the next frames are handled, and replies keep their order.
+    if (!sleepUntil(notBefore))
         return false;
+    schedule_.hold(r, due);
+    return true;
+}
+
+bool Simulator::send(const ShapedReply &r, Clock::time_point due)
+{
+    const Bytes &bytes = r.wire;
     const char *code = bytes.size() < 2 ? "" : bytes[1] == ACK ? " (ACK)" : bytes[1] == NAK ? " (NAK)" : "";
     log("sim> " + hexDump(bytes, 32) + code);
     if (!writeAll(bytes))
         return false;
     schedule_.followUp(r, due);
     return true;
+}
+
+Bytes Simulator::withNoise(Bytes bytes)
+{
+    if (!noiseOut_.active())
+        return bytes;
+    std::uint64_t noise = 0;
+    bytes = noiseOut_.apply(bytes.data(), bytes.size(), noise);
+    std::lock_guard lock(mutex_);
+    counters_.noiseToHost += noise;
+    return bytes;
 }
 
 bool Simulator::sleepOnTime(Clock::time_point t)
@@ -308,14 +337,35 @@ bool Simulator::sleepUntil(Clock::time_point t)
 
 void Simulator::sendScheduled()
 {
+    using Kind = ReplySchedule::Item::Kind;
     const auto now = Clock::now();
     for (const ReplySchedule::Item &s : schedule_.takeDue(now)) {
+        if (s.kind == Kind::Wipe) {
+            endBackgroundErase();
+            continue;
+        }
         if (hungUp_)
             continue;
-        wire_.sentAside(now, s.bytes.size());
-        log("sim> " + hexDump(s.bytes, 32) + " (again)");
-        writeAll(s.bytes);
+        if (s.kind != Kind::Held)
+            wire_.sentAside(now, s.reply.wire.size());
+        if (s.kind != Kind::Copy) {
+            send(s.reply, s.at);
+            continue;
+        }
+        log("sim> " + hexDump(s.reply.wire, 32) + " (again)");
+        writeAll(s.reply.wire);
     }
+}
+
+void Simulator::endBackgroundErase()
+{
+    {
+        std::lock_guard lock(mutex_);
+        loader_.wipe();
+        ++counters_.erases;
+    }
+    log("flash erased: the erase in the background has ended");
+    changed_.notify_all();
 }
 
 bool Simulator::writeAll(const Bytes &bytes)
@@ -345,6 +395,8 @@ void Simulator::hangUp()
     // the last block did make it through the real line: wait for it to be
     // read. The pty moves bytes to the slave asynchronously, so an empty
     // queue only counts once it has been seen full, or after a while.
+    if (const auto held = schedule_.lastHeld(); held && !sleepUntil(*held))
+        return;
     const auto start = Clock::now();
     for (bool seen = false;;) {
         const int pending = pty_.pendingToHost();

@@ -89,7 +89,10 @@ private:
     void run();
     void receive();
     void handleEvent(RxEvent &e);
-    bool reply(const ShapedReply &r, Clock::time_point notBefore);
+    bool reply(ShapedReply r, Clock::time_point notBefore);
+    bool send(const ShapedReply &r, Clock::time_point due);
+    Bytes withNoise(Bytes bytes);
+    void endBackgroundErase();
     bool sleepUntil(Clock::time_point t);
     bool sleepOnTime(Clock::time_point t);
     bool writeAll(const Bytes &bytes);

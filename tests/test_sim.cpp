@@ -3,6 +3,7 @@
 
 #include <QSerialPort>
 #include <QtTest>
+#include <sys/ioctl.h>
 
 #include "protocol/frames.h"
 #include "support/SimRig.h"
@@ -45,12 +46,19 @@ struct Port {
             out += p.read(n - out.size());
         return out;
     }
+    qint64 arrived()  // read or not
+    {
+        int queued = 0;
+        ::ioctl(p.handle(), FIONREAD, &queued);
+        return p.bytesAvailable() + queued;
+    }
 };
 
-std::unique_ptr<Simulator> started(Options o, const QByteArray &initial = {})
+std::unique_ptr<Simulator> started(Options o, const QByteArray &initial = {},
+                                   std::chrono::milliseconds erase = std::chrono::milliseconds(0))
 {
     o.startInBootLoader = true;
-    o.eraseTime = std::chrono::milliseconds(0);
+    o.eraseTime = erase;
     o.flashSize = 4096;
     o.initialFlash.assign(initial.begin(), initial.end());
     auto sim = std::make_unique<Simulator>(std::move(o));
@@ -152,6 +160,57 @@ private slots:
         QCOMPARE(sim->counters().frames, 2u);
         QVERIFY(port.send("BL\r" + dataFrame("abc", 0)));
         QCOMPARE(port.read(5), Nak);  // write mode did not survive the reset
+    }
+
+    // Frames sent behind an erase: an indicator erasing in the background
+    // handles them at once and its erase's end wipes what they wrote; one
+    // erasing in the foreground has them wait.
+    void framesDuringErase_data()
+    {
+        QTest::addColumn<bool>("background");
+        QTest::addColumn<QByteArray>("replies");  // to E, Z, W and block 0, as they come
+        QTest::addColumn<QByteArray>("image");    // after block 1, sent once they came
+
+        const QByteArray d0 = pattern(98, 10), d1 = pattern(98, 20);
+        QTest::newRow("background: block 0 wiped") << true << Nak + Ack + Ack + Ack << QByteArray(98, '\xFF') + d1;
+        QTest::newRow("foreground: block 0 waits") << false << Ack + Nak + Ack + Ack << d0 + d1;
+    }
+    void framesDuringErase()
+    {
+        QFETCH(bool, background);
+        QFETCH(QByteArray, replies);
+        QFETCH(QByteArray, image);
+        const auto erase = std::chrono::milliseconds(400);
+        Options o;
+        o.eraseInBackground = background;
+        auto sim = started(o, Old, erase);
+        Port port(sim->slavePath());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(port.send(command('E', proto::GuardValue) + command('Z') + command('W') + dataFrame(pattern(98, 10), 0)));
+        QCOMPARE(port.read(20), replies);
+        QVERIFY(clock.elapsed() >= erase.count());  // the erase's reply is among them
+        QVERIFY(port.send(dataFrame(pattern(98, 20), 1)));
+        QCOMPARE(port.read(5), Ack);
+        QCOMPARE(fromBytes(sim->flashImage()), image);
+        QCOMPARE(sim->counters().erases, 1u);
+    }
+
+    // A latency holds each reply back without holding up the frames behind it.
+    void latency()
+    {
+        const auto latency = std::chrono::milliseconds(300);
+        Options o;
+        o.latency = latency;
+        auto sim = started(o);
+        Port port(sim->slavePath());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(port.send(command('Z') + command('W')));
+        QVERIFY(sim->waitForFrames(2, std::chrono::seconds(3)));
+        QCOMPARE(port.arrived(), 0);
+        QCOMPARE(port.read(10), Nak + Ack);
+        QVERIFY(clock.elapsed() >= latency.count());
     }
 };
 
