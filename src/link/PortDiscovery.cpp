@@ -63,7 +63,7 @@ QString portListLine(const DiscoveredPort &port)
     return text;
 }
 
-QList<DiscoveredPort> discoverPorts(const QStringList &linkFolders)
+QList<DiscoveredPort> discoverPorts(const QStringList &linkFolders, const PortPlaces &places)
 {
     QList<DiscoveredPort> out;
     const auto add = [&out](const DiscoveredPort &p) { addDiscoveredPort(out, p); };
@@ -92,7 +92,7 @@ QList<DiscoveredPort> discoverPorts(const QStringList &linkFolders)
     for (const DiscoveredPort &p : links)
         add(p);
 
-    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    const QDir byId(places.byId);
     for (const QFileInfo &fi : byId.entryInfoList(QDir::System | QDir::Files, QDir::Name)) {
         DiscoveredPort p;
         p.kind = DiscoveredPort::Kind::ById;
@@ -111,7 +111,7 @@ QList<DiscoveredPort> discoverPorts(const QStringList &linkFolders)
         devices << port.systemLocation();
         descriptions.insert(port.systemLocation(), about(port));
     }
-    for (const QFileInfo &fi : QDir(QStringLiteral("/dev")).entryInfoList(
+    for (const QFileInfo &fi : QDir(places.devices).entryInfoList(
              {QStringLiteral("ttyUSB*"), QStringLiteral("ttyACM*")}, QDir::System))
         if (!devices.contains(fi.absoluteFilePath()))
             devices << fi.absoluteFilePath();
@@ -125,12 +125,14 @@ QList<DiscoveredPort> discoverPorts(const QStringList &linkFolders)
 #endif
         DiscoveredPort p;
         p.name = d;
-        p.device = d;
+        // As the links' devices are: the same adapter by its by-id name is one.
+        const QString real = QFileInfo(d).canonicalFilePath();
+        p.device = real.isEmpty() ? d : real;
         add(p);
     }
 
     for (DiscoveredPort &p : out)
         if (!p.device.isEmpty())
-            p.description = descriptions.value(p.device);
+            p.description = descriptions.value(p.device, descriptions.value(p.name));
     return out;
 }

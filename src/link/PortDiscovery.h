@@ -19,8 +19,15 @@ struct DiscoveredPort {
     QStringList aliases;  // other names of the same device
 };
 
+// Where devices are looked for besides the comN links: the system's folders,
+// or a test's own tree.
+struct PortPlaces {
+    QString byId = QStringLiteral("/dev/serial/by-id");
+    QString devices = QStringLiteral("/dev");  // its ttyUSB* and ttyACM*
+};
+
 // linkFolders: where comN links are looked up, in order; the first one wins.
-QList<DiscoveredPort> discoverPorts(const QStringList &linkFolders);
+QList<DiscoveredPort> discoverPorts(const QStringList &linkFolders, const PortPlaces &places = {});
 
 // Adds a port to the list, or its name to the aliases of the port already
 // listed for the same device; a name that is the device itself adds nothing.
