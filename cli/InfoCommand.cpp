@@ -4,11 +4,10 @@
 #include "Console.h"
 #include "ImageLoad.h"
 #include "ReportWords.h"
-#include "app/core/Configuration.h"
 
-int showInfo(const Options &opts, const Configuration &config)
+int showInfo(const Options &opts)
 {
-    const LoadedImage image = loadImage(opts.image, opts.lab || config.progMode);
+    const LoadedImage image = loadImage(opts.image, opts.lab);
     if (!image.failure.isEmpty())
         return ExitImageRefused;
     const ImageFacts &f = image.facts;

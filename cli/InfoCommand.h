@@ -2,7 +2,6 @@
 // torvex-flash --info: what an image holds and whether it would be accepted,
 // without sending anything.
 
-struct Configuration;
 struct Options;
 
-int showInfo(const Options &opts, const Configuration &config);
+int showInfo(const Options &opts);

@@ -34,7 +34,7 @@ int update(const Options &opts, const Configuration &config, StopSignals &stops,
     events.describeRun(portWord(opts.port.number, opts.port.device), opts.image);
 
     ImageSelection selection;
-    selection.ProgMode = opts.lab || config.progMode;
+    selection.ProgMode = opts.lab;
     selection.dialogFileName = opts.image;
     const LoadedImage image = loadImage(opts.image, selection.ProgMode);
     if (!image.failure.isEmpty())

@@ -27,13 +27,15 @@ int main(int argc, char *argv[])
     if (refused >= 0)
         return record.end(refused, nullptr, opts.usageError);
     const Configuration config = readConfiguration(opts.configDir);
+    // Laboratory builds are admitted by --lab and by ModeProg=1 alike.
+    opts.lab = opts.lab || config.progMode;
     int status;
     if (opts.listPorts)
         status = listPorts(config);
     else if (opts.setPort)
         status = setPort(opts.setPort, opts.image, config);
     else if (opts.info)
-        status = showInfo(opts, config);
+        status = showInfo(opts);
     else
         status = update(opts, config, stops, record);
     return record.end(status);

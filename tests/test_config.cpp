@@ -1,4 +1,5 @@
-// The configuration file: the INI reading rules and the two values read from it.
+// The configuration file: the INI reading rules, the two values read from it,
+// and what reading it once tells every front end about the file and its folder.
 
 #include <QDir>
 #include <QFile>
@@ -7,6 +8,7 @@
 #include <QTest>
 
 #include "app/core/ArchivoIni.h"
+#include "app/core/Configuration.h"
 
 class TestConfig : public QObject {
     Q_OBJECT
@@ -91,6 +93,43 @@ private slots:
         }
         QVERIFY(QFile::remove(dir.filePath(name)) && QDir(dir.path()).mkdir(name));
         QCOMPARE(funReadIni(dir.path(), name, "Comm", "CommNum"), QString());
+    }
+
+    void readConfiguration_data()
+    {
+        QTest::addColumn<QString>("place");    // file, link (to a file elsewhere), none, or inexact (folder name)
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("note");     // @dir: the folder read
+        QTest::addColumn<QString>("commNum");
+        QTest::addColumn<bool>("progMode");
+        const QByteArray lab("[SERIAL]\r\nCommNum=4\r\n[MODE]\r\nModeProg=1\r\n");
+        QTest::newRow("a file") << "file" << lab << "@dir/BootLoaderTorvexII.ini" << "4" << true;
+        QTest::newRow("a link, said with its target") << "link" << lab
+            << "@dir/BootLoaderTorvexII.ini -> @dir/etc/BootLoaderTorvexII.ini" << "4" << true;
+        QTest::newRow("no file") << "none" << QByteArray() << "@dir/BootLoaderTorvexII.ini (missing)" << "" << false;
+        QTest::newRow("a folder name that is not exact") << "inexact" << lab << "" << "" << false;
+    }
+    void readConfiguration()
+    {
+        QFETCH(QString, place);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, note);
+        QFETCH(QString, commNum);
+        QFETCH(bool, progMode);
+        QTemporaryDir tmp;
+        const QString dir = QDir(tmp.path()).canonicalPath(), name = QString::fromLatin1(IniFileName);
+        QDir(dir).mkdir("etc");
+        QFile file(dir + (place == "link" ? "/etc/" : "/") + name);
+        QVERIFY(place == "none" || (file.open(QIODevice::WriteOnly) && file.write(content) == content.size()));
+        file.close();
+        if (place == "link")
+            QVERIFY(QFile::link(file.fileName(), dir + "/" + name));
+        const Configuration c = ::readConfiguration(place == "inexact" ? dir + QChar(QChar::ReplacementCharacter) : dir);
+        QCOMPARE(c.folderExact, place != "inexact");
+        QCOMPARE(c.fileFound, place == "file" || place == "link");
+        QCOMPARE(c.fileNote, QString(note).replace("@dir", dir));
+        QCOMPARE(c.commNum, commNum);
+        QCOMPARE(c.progMode, progMode);
     }
 };
 
