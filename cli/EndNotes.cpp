@@ -35,3 +35,16 @@ QString portFailureText(const UpdateReport &report, const CommPort &port, const 
         return QStringLiteral("%1 could not be opened again: %2").arg(port.deviceName(), port.lastErrorString());
     return {};
 }
+
+QString doubtNote(const UpdateReport &report)
+{
+    if (!report.doubt || report.outcome == UpdateOutcome::Ok || report.outcome == UpdateOutcome::Interrupted)
+        return {};
+    const DoubtMeaning &d = doubtMeaning(report.doubt->cause);
+    QString what = QString::fromLatin1(d.meaning);
+    if (report.outcome == UpdateOutcome::Unproven)
+        what += QStringLiteral(", so a reply taken earlier may have been another frame's; the flash may not hold "
+                               "the image");
+    return QStringLiteral("torvex-flash: the line (%1, during %2): %3. What to do: %4.\n")
+        .arg(d.cause, stageWord(stageOf(report.doubt->frame)), what, QLatin1String(d.action));
+}

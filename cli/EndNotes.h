@@ -15,3 +15,7 @@ QString interruptionNote(const UpdateReport &report, int signalNumber);
 // Why the port failed during the update (without "error: "), or "" when it
 // did not: lost, or not opened again. portName: "comN" or the device given.
 QString portFailureText(const UpdateReport &report, const CommPort &port, const QString &portName);
+
+// What the line did, when a doubt of the line decided how the update ended
+// (or helped it fail), and what to do; "" otherwise.
+QString doubtNote(const UpdateReport &report);

@@ -14,6 +14,13 @@ inline QLatin1String stageWord(UpdateStage stage)
     return StageWords[int(stage)];
 }
 
+static_assert(std::size(DoubtMeanings) == trust::CauseCount, "one doubt word per cause, in its order");
+
+inline const DoubtMeaning &doubtMeaning(trust::Cause cause)
+{
+    return DoubtMeanings[int(cause)];
+}
+
 inline ExitCode exitCodeFor(const UpdateReport &report)
 {
     if (report.portLost && report.outcome != UpdateOutcome::Ok && report.outcome != UpdateOutcome::Interrupted)
@@ -29,6 +36,7 @@ inline ExitCode exitCodeFor(const UpdateReport &report)
     case UpdateOutcome::EndWriteRefused: return ExitEndWriteRefused;
     case UpdateOutcome::ResetFailed: return ExitResetRefused;
     case UpdateOutcome::Interrupted: return ExitInterrupted;
+    case UpdateOutcome::Unproven: return ExitUnproven;
     }
     return ExitWriteFailed;
 }

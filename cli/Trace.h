@@ -5,5 +5,8 @@
 #include <QByteArray>
 
 #include "link/CommPort.h"
+#include "link/LineTrust.h"
 
 void traceBytes(CommPort::Direction direction, const QByteArray &bytes, qint64 ns);
+// A suspect event, with its cause, on the link's clock.
+void traceDoubt(const trust::Doubt &doubt);

@@ -53,6 +53,11 @@ int update(const Options &opts, const Configuration &config, StopSignals &stops,
         return record.end(stops.exitStatus());
     if (opts.trace)
         link.com1.setTracer(traceBytes);
+    link.setDoubtObserver([&events, trace = opts.trace](const trust::Doubt &d) {
+        if (trace)
+            traceDoubt(d);
+        events.doubt(d);
+    });
     const PortReady port = preparePort(link, config, opts.port);
     if (!port.ok) {
         writeErr(QStringLiteral("error: port unusable: %1\n").arg(port.failure));
@@ -79,5 +84,6 @@ int update(const Options &opts, const Configuration &config, StopSignals &stops,
     const QString failure = portFailureText(report, link.com1, portName);
     if (!failure.isEmpty())
         writeErr(QStringLiteral("error: %1\n").arg(failure));
+    writeErr(doubtNote(report));
     return record.end(exitCodeFor(report), &report, failure);
 }

@@ -81,6 +81,12 @@ void UpdateEvents::waiting(UpdateStage stage)
     send({{field::Event, event::Waiting}, {field::Stage, stageWord(stage)}});
 }
 
+void UpdateEvents::doubt(const trust::Doubt &doubt)
+{
+    send({{field::Event, event::Doubt}, {field::Cause, doubtMeaning(doubt.cause).cause},
+          {field::Stage, stageWord(stageOf(doubt.frame))}});
+}
+
 QJsonObject UpdateEvents::end(int exitCode, const UpdateReport *report, const QString &error)
 {
     QJsonObject e = m_start;
@@ -92,6 +98,10 @@ QJsonObject UpdateEvents::end(int exitCode, const UpdateReport *report, const QS
         e.insert(field::Stage, stageWord(report->stage));
         e.insert(field::Sent, report->sent);
         e.insert(field::Total, report->total);
+        if (report->doubt) {
+            e.insert(field::Doubt, doubtMeaning(report->doubt->cause).cause);
+            e.insert(field::DoubtStage, stageWord(stageOf(report->doubt->frame)));
+        }
     }
     e.insert(field::Blocks, report ? report->blocks : 0);
     e.insert(field::Retries, report ? report->retries : 0);

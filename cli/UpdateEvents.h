@@ -32,6 +32,8 @@ public:
     void status(const QString &line);
     void message(const QString &text, BoxIcon icon);
     void waiting(UpdateStage stage);
+    // A suspect event on the line, as it happens.
+    void doubt(const trust::Doubt &doubt);
     // The end event; exitCode decides the outcome word. Returns it without "t".
     QJsonObject end(int exitCode, const UpdateReport *report, const QString &error = {});
 

@@ -39,21 +39,18 @@ void funEnterBootLoader(Link &link)
 
 void funResyncLink(Link &link)
 {
-    // Doubt left by earlier exchanges is waited out first; a line that never
-    // goes quiet is sent nothing at all.
-    if (!link.settle()) {
+    // Back to back with the wake-up: doubt an earlier update left is waited
+    // out before that, and doubt this resync raises before the identify.
+    if (link.lineUnusable()) {
         link.com1.close();
         return;
     }
     link.ensureOpen();
     writeRepeated(link, QByteArrayLiteral("\r"), 20);
-    funSendBlock(link, {}, 0, 0, ResyncTimeMs);
+    funSendBlock(link, {}, 0, 0, ResyncTimeMs, trust::Frame::Resync);
     if (!link.lineUnusable()) {
         link.ensureOpen();
         writeRepeated(link, QByteArrayLiteral("\r"), 20);
-        // Neither a late answer to the empty frame nor stray bytes from before
-        // (an update that was cut short) may be read as the next reply.
-        link.settle(ResyncQuietMs);
     }
     link.com1.close();
 }
@@ -84,7 +81,9 @@ bool funIdentify(Link &link, QString &chipName)
 
 CmdResult funEraseFlash(Link &link, UpdateView &statusBox)
 {
-    funSendCommand(link, 'E', proto::GuardValue, 0, proto::ShortReplyLength, EraseTimeMs, false);
+    if (funSendCommand(link, 'E', proto::GuardValue, 0, proto::ShortReplyLength, EraseTimeMs, false)
+        != CmdResult::Ack)
+        return CmdResult::NoReply;  // nothing went out
 
     // The wait blocks until an event arrives; this timer makes one arrive
     // just after each change of the clock's second, so the dots keep time.

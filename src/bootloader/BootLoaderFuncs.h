@@ -12,8 +12,7 @@ class UpdateView;
 // "BL" CR three times to the running firmware; no answer is read. Port closed after.
 void funEnterBootLoader(Link &link);
 
-// 20 CRs, an empty data frame (outcome ignored), 20 CRs, then the line drained
-// until quiet. Port closed after.
+// 20 CRs, an empty data frame (outcome ignored), 20 CRs. Port closed after.
 void funResyncLink(Link &link);
 
 // Identify command; on acknowledgement sets chipName from the flash codes and
@@ -33,4 +32,3 @@ CmdResult funEraseFlash(Link &link, UpdateView &statusBox);
 inline constexpr int IdentifyTimeMs = 200;
 inline constexpr int EraseTimeMs = 25000;
 inline constexpr int ResyncTimeMs = 300;
-inline constexpr int ResyncQuietMs = 100;  // the line drained after a resync

@@ -43,6 +43,9 @@ UpdateReport finish(UpdateView &view, Link &link, UpdateReport report, UpdateOut
     report.outcome = link.stopRequested() ? UpdateOutcome::Interrupted : outcome;
     report.portFailed = link.portFailed();
     report.portLost = link.portLost();
+    report.doubt = link.trust().deciding();
+    if (!report.doubt && !link.trust().doubts().empty())
+        report.doubt = link.trust().doubts().back();
     view.EnableButtons();
     return report;
 }
@@ -53,20 +56,24 @@ void enterStage(UpdateView &view, UpdateReport &report, UpdateStage stage)
     view.stageStarted(stage);
 }
 
+bool unproven(const Link &link)
+{
+    return link.trust().verdict() == trust::Verdict::Unproven;
+}
 
 QString progress(const QString &saved, qint64 sent, const QString &total)
 {
     return saved + QLatin1Char('(') + QString::number(sent) + QLatin1Char('/') + total + QLatin1Char(')');
 }
 
-// Up to three attempts; the exchange engine waits out a suspect line before
+// Up to three attempts; the exchange engine waits out a doubted line before
 // each, so a retry's reply cannot be an earlier attempt's.
 CmdResult sendBlock(Link &link, UpdateReport &report, std::span<const std::uint8_t> block, int length,
                     std::uint8_t sequence)
 {
     CmdResult r = CmdResult::NoReply;
     for (int attempt = 0; attempt < BlockAttempts && r != CmdResult::Ack && !link.stopRequested()
-                          && !link.lineUnusable(); ++attempt) {
+                          && !link.lineUnusable() && !unproven(link); ++attempt) {
         if (attempt > 0)
             ++report.retries;
         r = funSendBlock(link, block, length, sequence, BlockTimeMs);
@@ -75,94 +82,73 @@ CmdResult sendBlock(Link &link, UpdateReport &report, std::span<const std::uint8
 }
 
 UpdateReport writeFailed(UpdateView &view, Link &link, UpdateReport &report,
-                         std::array<std::uint8_t, RxBufferSize> &blockData)
+                         std::array<std::uint8_t, RxBufferSize> &blockData, UpdateOutcome outcome)
 {
     view.showMessage(QStringLiteral("Error al escribir en flash"), BoxIcon::None);
     appendStatus(view, CRLF);
     appendStatus(view, QStringLiteral("Write Fail!!."));
     appendStatus(view, CRLF);
     enterStage(view, report, UpdateStage::EndWrite);
+    // Back to back, as the resync is specified: a doubt left by the failure
+    // is the next update's to wait out, before its wake-up.
+    link.setQuietWaits(false);
     if (!link.stopRequested())
         funResyncLink(link);
     endWriteMode(link, view, report, blockData);
-    return finish(view, link, report, UpdateOutcome::WriteFailed);
+    link.setQuietWaits(true);
+    return finish(view, link, report, outcome);
 }
 
 enum class Ending {
-    Acknowledged,     // last block and end of write acknowledged on a clean line
-    NotAcknowledged,  // last block acknowledged on a clean line; end of write not
-    LastBlockInDoubt,
+    Acknowledged,     // end of write acknowledged, and nothing undid a take since
+    NotAcknowledged,  // refused or unanswered; nothing undid a take
+    Unproven,         // an extra reply undid the last block's or the end's reply
     Stopped,
 };
 
-// A reply that is not the indicator's (a copy, a line repeating one) comes
-// back at its own pace, about as long after a frame as recent replies took:
-// a watch of three times that shows it. A recent reply far slower than the rest may
-// itself have been such a stand-in for a busy indicator: then the watch lasts
-// a block's time limit, and a line that stays quiet clears that doubt.
-void watch(Link &link)
-{
-    const bool standsOut = link.recentReplyStandsOut();
-    const quint64 before = link.suspectEvents();
-    link.listen(standsOut ? BlockTimeMs : qBound(EndListenMs, 3 * link.recentReplyMs(), BlockTimeMs));
-    if (standsOut && link.suspectEvents() == before)
-        link.forgetRecentReplies();
-}
+struct EndProof {
+    Ending ending;
+    std::optional<trust::Doubt> spoiltBy;  // the doubt that left it unproven
+};
 
-// Neither the end-of-write frame nor the reset carries a sequence number, so
-// a reply shifted by one would turn a lost last block into a success. The
-// last block's acknowledgement stands only if nothing follows it before the
-// end frame goes out, and nothing but the end's own reply follows that: a
-// shifted sequence shows its reply over within milliseconds. Otherwise the
-// line is waited out (by the engine) and the last block goes again with its
-// sequence number; the indicator writes it again while write mode is on, and
-// refuses it once the end frame has been taken, when nothing can be proven.
-Ending endWrite(UpdateView &view, Link &link, UpdateReport &report, std::array<std::uint8_t, RxBufferSize> &blockData,
-                int lastLength, std::uint8_t lastSequence, const QString &saved, qint64 toSend, const QString &total)
+// The end of write, proven: nothing but the reset may follow it (a block
+// sent now could land outside write mode), so it is judged only once the
+// line has shown whether a reply was taken in another's place. A doubted end
+// (no reply, a damaged one) is waited out here, before "Program update Ok."
+// is shown, rather than before the reset; a clean one is watched a whole
+// recent reply time, long enough for the reply the end displaced, or the
+// next repeat of a line repeating one, to show.
+EndProof proveEnd(Link &link, std::array<std::uint8_t, RxBufferSize> &blockData)
 {
-    for (int round = 1;; ++round) {
-        const quint64 mark = link.eventsAtLastSend();
-        watch(link);
-        if (link.stopRequested())
-            return Ending::Stopped;
-        if (link.suspectEvents() == mark) {
-            const CmdResult r = funSendBlock(link, blockData, 0, 0, EndWriteTimeMs);
-            const quint64 afterEnd = link.suspectEvents();
-            if (r == CmdResult::Ack || r == CmdResult::Refused) {
-                watch(link);
-                if (link.stopRequested())
-                    return Ending::Stopped;
-                if (link.suspectEvents() == afterEnd)
-                    return r == CmdResult::Ack ? Ending::Acknowledged : Ending::NotAcknowledged;
-            } else if (!link.lastReplyDoubtful()) {
-                // No reply, or a garbled one: what failed is the end, not the block.
-                return link.stopRequested() ? Ending::Stopped : Ending::NotAcknowledged;
-            }
-        }
-        if (round == EndRounds || link.lineUnusable() || link.stopRequested())
-            return link.stopRequested() ? Ending::Stopped : Ending::LastBlockInDoubt;
-        view.setStatusText(progress(saved, toSend - lastLength, total));
-        ++report.retries;
-        if (sendBlock(link, report, blockData, lastLength, lastSequence) != CmdResult::Ack)
-            return link.stopRequested() ? Ending::Stopped : Ending::LastBlockInDoubt;
-        view.setStatusText(progress(saved, toSend, total));
+    const CmdResult r = funSendBlock(link, blockData, 0, 0, EndWriteTimeMs);
+    if (!link.stopRequested() && !unproven(link)) {
+        if (link.trust().suspect())
+            link.settle();
+        else if (r == CmdResult::Ack || r == CmdResult::Refused)
+            link.watch(link.trust().watchAfterEnd());
     }
+    if (link.stopRequested())
+        return {Ending::Stopped, {}};
+    if (unproven(link))
+        return {Ending::Unproven, link.trust().deciding()};
+    return {r == CmdResult::Ack ? Ending::Acknowledged : Ending::NotAcknowledged, {}};
 }
 
 }  // namespace
 
-QString stageName(UpdateStage stage)
+UpdateStage stageOf(trust::Frame frame)
 {
-    switch (stage) {
-    case UpdateStage::WakeUp: return QStringLiteral("wake-up");
-    case UpdateStage::Identify: return QStringLiteral("identify");
-    case UpdateStage::Erase: return QStringLiteral("erase");
-    case UpdateStage::WriteMode: return QStringLiteral("write mode");
-    case UpdateStage::Write: return QStringLiteral("write");
-    case UpdateStage::EndWrite: return QStringLiteral("end of write");
-    case UpdateStage::Reset: return QStringLiteral("reset");
+    switch (frame) {
+    case trust::Frame::None:
+    case trust::Frame::Resync: return UpdateStage::WakeUp;
+    case trust::Frame::Identify: return UpdateStage::Identify;
+    case trust::Frame::Erase: return UpdateStage::Erase;
+    case trust::Frame::WriteMode: return UpdateStage::WriteMode;
+    case trust::Frame::Block: return UpdateStage::Write;
+    case trust::Frame::EndWrite: return UpdateStage::EndWrite;
+    case trust::Frame::Reset: return UpdateStage::Reset;
     }
-    return {};
+    return UpdateStage::WakeUp;
 }
 
 UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &selection)
@@ -199,6 +185,17 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
         return finish(view, link, report, UpdateOutcome::Interrupted);
 
     enterStage(view, report, UpdateStage::WakeUp);
+    if (link.trust().suspect()) {
+        // The wake-up and the resync go back to back: replies an earlier
+        // update left owed are waited out before either.
+        view.setStatusText(QStringLiteral("Waiting for the line to go quiet: the last update left replies owed."));
+        view.lineWait(true);
+        link.settle();
+        view.lineWait(false);
+        view.setStatusText(QString());
+        if (link.stopRequested())
+            return finish(view, link, report, UpdateOutcome::Interrupted);
+    }
     funEnterBootLoader(link);
     if (!link.stopRequested())
         funResyncLink(link);
@@ -253,46 +250,64 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
     }
 
     enterStage(view, report, UpdateStage::Write);
-    link.forgetReplyTimes();
     link.ensureOpen();
     std::array<std::uint8_t, RxBufferSize> blockData{};
     std::uint8_t sequence = 0;
     qint64 sent = 0;
-    int length = 0;
+    int length = 0, previousLength = 0, pullBacks = 0;
     const QString total = QString::number(toSend);
     while (sent < toSend) {
         if (link.stopRequested())
             return finish(view, link, report, UpdateOutcome::Interrupted);
-        view.setStatusText(progress(saved, sent, total));
         length = int(qMin<qint64>(proto::MaxBlockLength, toSend - sent));
+        if (sent + length == toSend) {
+            // Middle blocks are guarded by the indicator's sequence check; the
+            // last one is not: a reply still on its way must land before it.
+            link.watch(link.trust().watchBeforeLastBlock());
+            if (link.trust().verdict() == trust::Verdict::Void && previousLength > 0 && pullBacks < BlockAttempts) {
+                // The block before was answered twice: it goes again.
+                ++pullBacks;
+                ++report.retries;
+                --report.blocks;
+                --sequence;
+                sent -= previousLength;
+                report.sent = sent;
+                continue;
+            }
+        }
+        view.setStatusText(progress(saved, sent, total));
         std::copy_n(image.constData() + sent, length, reinterpret_cast<char *>(blockData.data()));
-        // Middle blocks are guarded by the indicator's sequence check; the
-        // last one is not: a copy of the reply before it must show first.
-        if (sent + length == toSend)
-            watch(link);
         const CmdResult r = sendBlock(link, report, blockData, length, sequence);
         ++sequence;
         if (link.stopRequested())
             return finish(view, link, report, UpdateOutcome::Interrupted);
+        if (unproven(link))
+            return writeFailed(view, link, report, blockData, UpdateOutcome::Unproven);
         if (r != CmdResult::Ack)
-            return writeFailed(view, link, report, blockData);
+            return writeFailed(view, link, report, blockData, UpdateOutcome::WriteFailed);
         ++report.blocks;
         sent += length;
+        previousLength = length;
         report.sent = sent;
         view.blockAcknowledged(sent, toSend, report.retries);
     }
     view.setStatusText(progress(saved, toSend, total));
 
     enterStage(view, report, UpdateStage::EndWrite);
-    const Ending ending = endWrite(view, link, report, blockData, length, std::uint8_t(sequence - 1), saved,
-                                   toSend, total);
+    const EndProof proof = proveEnd(link, blockData);
+    const Ending ending = proof.ending;
     if (ending == Ending::Stopped)
         return finish(view, link, report, UpdateOutcome::Interrupted);
-    if (ending == Ending::LastBlockInDoubt) {
-        report.blocks = qMax(0, report.blocks - 1);
-        report.sent = toSend - length;
-        view.setStatusText(progress(saved, report.sent, total));
-        return writeFailed(view, link, report, blockData);
+    if (ending == Ending::Unproven) {
+        // Past the end of write nothing can be sent again: the update fails
+        // as a write does, and says why.
+        view.showMessage(QStringLiteral("Error al escribir en flash"), BoxIcon::None);
+        appendStatus(view, CRLF);
+        appendStatus(view, QStringLiteral("Write Fail!!."));
+        appendStatus(view, CRLF);
+        report = finish(view, link, report, UpdateOutcome::Unproven);
+        report.doubt = proof.spoiltBy;
+        return report;
     }
     if (ending == Ending::NotAcknowledged) {
         report.endWriteRefused = true;
@@ -307,14 +322,14 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
     enterStage(view, report, UpdateStage::Reset);
     if (link.stopRequested())
         return finish(view, link, report, UpdateOutcome::Interrupted);
-    // The reset is acknowledged on a clean line or not at all: the engine
-    // waits out any doubt before it, and a doubtful reply counts as none.
+    // An extra reply with the reset's undoes it, and reaches back to the end
+    // of write: the outcome is then unproven.
     const CmdResult reset = funSendCommand(link, 'S', proto::GuardValue, 0,
                                            proto::ShortReplyLength, ResetTimeMs, true);
     UpdateOutcome outcome = report.endWriteRefused ? UpdateOutcome::EndWriteRefused : UpdateOutcome::Ok;
     if (reset != CmdResult::Ack && !link.stopRequested()) {
         view.showMessage(QStringLiteral("Fail reseting indicator."), BoxIcon::Error);
-        outcome = UpdateOutcome::ResetFailed;
+        outcome = unproven(link) ? UpdateOutcome::Unproven : UpdateOutcome::ResetFailed;
     }
     return finish(view, link, report, outcome);
 }

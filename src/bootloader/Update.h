@@ -2,8 +2,10 @@
 // The whole firmware update behind "UPDATE PROGRAM".
 
 #include <QtGlobal>
+#include <optional>
 
 #include "bootloader/UpdateView.h"
+#include "link/LineTrust.h"
 
 class Link;
 struct ImageSelection;
@@ -17,6 +19,9 @@ enum class UpdateOutcome {
     WriteFailed,       // a block failed three attempts (or the image could not be read)
     EndWriteRefused,   // all blocks written, end of write mode not acknowledged
     ResetFailed,       // written, but the reset was not acknowledged
+    Unproven,          // past write mode, an extra reply on the line undid a
+                       // reply that nothing can prove again (the erase, write
+                       // mode, the end of write): the flash may not hold the image
     Interrupted,       // a stop was requested; no frame was started after it
 };
 
@@ -30,22 +35,18 @@ struct UpdateReport {
     UpdateStage stage = UpdateStage::WakeUp;  // the stage the update ended in
     qint64 sent = 0;               // image bytes acknowledged
     qint64 total = 0;              // image bytes to send
+    // The line's doubt behind the outcome: the one that decided it, else the
+    // last one the update met (a retried block's time-out, say).
+    std::optional<trust::Doubt> doubt;
 };
 
 UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &selection);
 
-// "wake-up", "identify", "erase", "write mode", "write", "end of write", "reset".
-QString stageName(UpdateStage stage);
+// The stage a frame belongs to.
+UpdateStage stageOf(trust::Frame frame);
 
 inline constexpr int WriteModeTimeMs = 200;
 inline constexpr int BlockTimeMs = 2000;
 inline constexpr int EndWriteTimeMs = 300;
 inline constexpr int ResetTimeMs = 300;
 inline constexpr int BlockAttempts = 3;
-// Before the last block, before the end of write and after it the line is
-// watched three times as long as recent replies took, and at least this long: a
-// copied or shifted reply shows within milliseconds.
-inline constexpr int EndListenMs = 20;
-// How often the last block and the end of write are tried on a line that
-// keeps turning suspect.
-inline constexpr int EndRounds = 3;

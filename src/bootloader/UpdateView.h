@@ -33,6 +33,9 @@ public:
     // A stop was asked for while the indicator still owes a long reply (the
     // erase): the update waits for it before it ends.
     virtual void stopDeferred(UpdateStage) {}
+    // Before the wake-up, the update waits until a line that an earlier
+    // update left in doubt has gone quiet (true), and is done waiting (false).
+    virtual void lineWait(bool waiting) { Q_UNUSED(waiting) }
     // The image as it is written, read once at the start of the update.
     virtual void imageTaken(const QByteArray &) {}
     // After each acknowledged block: image bytes acknowledged so far, of total.

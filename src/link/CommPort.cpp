@@ -145,19 +145,19 @@ QByteArray CommPort::input()
     return data;
 }
 
-qint64 CommPort::discardInput()
+QByteArray CommPort::takeInput()
 {
     if (!m_port.isOpen())
-        return 0;
+        return {};
     // Read rather than flush: after a flush of its input a pseudo-terminal
     // was seen to deliver nothing more, which would make a babbling line look
     // quiet. Nobody else is told of what is read here.
     m_discarding = true;
-    qint64 dropped = input().size();
+    QByteArray taken = input();
     while (m_port.isOpen() && bytesInDriver(m_port.handle()) > 0 && m_port.waitForReadyRead(0))
-        dropped += input().size();
+        taken += input();
     m_discarding = false;
-    return dropped;
+    return taken;
 }
 
 bool CommPort::output(const QByteArray &bytes)

@@ -48,10 +48,9 @@ public:
     bool isOpen() const { return m_port.isOpen(); }
     qint64 inBufferCount() const { return m_port.bytesAvailable(); }
     QByteArray input();                      // all waiting bytes
-    // Drops every waiting byte, also those the driver holds but has not yet
-    // handed over (a real port drops what arrives while it is closed), and
-    // says how many there were.
-    qint64 discardInput();
+    // Every waiting byte, also those the driver holds but has not yet
+    // handed over, without a receive notification.
+    QByteArray takeInput();
     bool output(const QByteArray &bytes);    // one write
 
     int baudRate() const { return m_port.baudRate(); }

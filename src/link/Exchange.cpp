@@ -18,37 +18,28 @@ CmdResult classifyReply(const Link &link, int L)
 
 namespace {
 
-// Steps 1 to 4 of both exchanges, with the line's trust kept: a suspect line
-// is waited out before anything goes out, and bytes found waiting make it
-// suspect (and are waited out too). False: nothing may be sent.
-bool prepareExchange(Link &link, int timeLimitMs, bool reopen)
-{
-    if (!link.clearToSend() || link.stopRequested())
-        return false;
-    link.startTimeLimit(timeLimitMs);
-    link.LinkTag = LinkState::Wait;
-    if (reopen)
-        link.com1.close();
-    link.ensureOpen();
-    if (link.dropStaleInput()) {
-        if (!link.settle())
-            return false;
-        link.startTimeLimit(timeLimitMs);
-    }
-    return !link.lineUnusable();
-}
-
 CmdResult refuseToSend(Link &link)
 {
     link.LinkTag = LinkState::Timeout;
     return CmdResult::NoReply;
 }
 
+trust::Frame commandFrame(char letter)
+{
+    switch (letter) {
+    case 'I': return trust::Frame::Identify;
+    case 'E': return trust::Frame::Erase;
+    case 'W': return trust::Frame::WriteMode;
+    case 'S': return trust::Frame::Reset;
+    default: return trust::Frame::None;
+    }
+}
+
 }  // namespace
 
 CmdResult finishExchange(Link &link, int L)
 {
-    return link.judgeReply(classifyReply(link, L));
+    return link.endExchange(L);
 }
 
 CmdResult funSendCommand(Link &link, char letter, std::int32_t v32, int v16,
@@ -57,44 +48,38 @@ CmdResult funSendCommand(Link &link, char letter, std::int32_t v32, int v16,
     const auto frame = proto::commandFrame(letter, v32, v16);
     if (!frame || expected < 3 || expected > RxBufferSize || link.stopRequested())
         return CmdResult::NoReply;
-    for (int attempt = 1;; ++attempt) {
-        if (!prepareExchange(link, timeLimitMs, true))
-            return refuseToSend(link);
-        link.RxCount = 0;
-        link.RxExpected = expected;
-        link.frameGoingOut(int(frame->size()), expected, timeLimitMs);
-        link.com1.output(*frame);
-        if (!wait)
-            return CmdResult::Ack;
-        link.waitWhileWaiting();
-        link.com1.close();
-        const CmdResult r = finishExchange(link, expected);
-        // A command is not retried, so a reply merely too fast for the wire
-        // (a line, or a clock, that only looked paced) would end the update.
-        // Asked again once the line is quiet, the answer is unambiguous.
-        if (attempt == 1 && link.lastReplyTooSoon() && !link.stopRequested())
-            continue;
-        return r;
-    }
+    if (!link.prepareExchange(commandFrame(letter), timeLimitMs, true))
+        return refuseToSend(link);
+    link.RxCount = 0;
+    link.RxExpected = expected;
+    link.frameGoingOut(commandFrame(letter), timeLimitMs);
+    link.com1.output(*frame);
+    if (!wait)
+        return CmdResult::Ack;
+    link.waitWhileWaiting();
+    link.com1.close();
+    return link.endExchange(expected);
 }
 
 CmdResult funSendBlock(Link &link, std::span<const std::uint8_t> data, int n,
-                       std::uint8_t sequence, int timeLimitMs)
+                       std::uint8_t sequence, int timeLimitMs, trust::Frame role)
 {
     if (n < 0 || size_t(n) > data.size() || link.stopRequested())
         return CmdResult::NoReply;
     const auto header = proto::blockHeader(n, sequence);
     if (!header)
         return CmdResult::NoReply;
-    if (!prepareExchange(link, timeLimitMs, false))
+    if (role == trust::Frame::None)
+        role = n == 0 ? trust::Frame::EndWrite : trust::Frame::Block;
+    if (!link.prepareExchange(role, timeLimitMs, false))
         return refuseToSend(link);
     link.RxCount = 0;
     link.RxExpected = proto::ShortReplyLength;
     const QByteArray trailer = proto::blockTrailer(*header, data.data(), n);
-    link.frameGoingOut(int(header->size() + n + trailer.size()), proto::ShortReplyLength, timeLimitMs);
+    link.frameGoingOut(role, timeLimitMs);
     link.com1.output(*header);
     link.com1.output(QByteArray::fromRawData(reinterpret_cast<const char *>(data.data()), n));
     link.com1.output(trailer);
     link.waitWhileWaiting();
-    return finishExchange(link, proto::ShortReplyLength);
+    return link.endExchange(proto::ShortReplyLength);
 }

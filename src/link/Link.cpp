@@ -1,23 +1,37 @@
 #include "link/Link.h"
 
-#include <algorithm>
-
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <algorithm>
 
 #include "protocol/frames.h"
 
 namespace {
 
-constexpr qint64 NsPerMs = 1'000'000;
-// Clean exchanges whose replies took at least their wire time before the
-// line is taken to be paced; a single faster one shows it is not.
-constexpr int PaceEvidenceNeeded = 3;
-// A line still busy this many quiet times after it could have gone quiet
-// is babbling or repeating itself.
-constexpr int BabbleFactor = 4;
-// Doubt about bytes seen before any exchange was made.
-constexpr int NoExchangeDoubtMs = 300;
+std::span<const std::uint8_t> bytesOf(const QByteArray &b)
+{
+    return {reinterpret_cast<const std::uint8_t *>(b.constData()), size_t(b.size())};
+}
+
+// Wakes a blocking wait at a time on the link's clock.
+class Alarm {
+public:
+    explicit Alarm(const Link &link) : m_link(link)
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, [] {});
+    }
+    void at(trust::Nanos when)
+    {
+        const trust::Nanos left = when - m_link.now();
+        m_timer.start(int(std::clamp<trust::Nanos>((left + trust::Ms - 1) / trust::Ms, 1, 60'000)));
+    }
+
+private:
+    const Link &m_link;
+    QTimer m_timer;
+};
 
 }  // namespace
 
@@ -37,6 +51,7 @@ void Link::com1_OnComm(int kind)
     if (kind == comEventPortLost) {
         // Nothing can arrive any more: a wait for a reply ends now.
         m_portLost = true;
+        m_trust.portLost();
         if (LinkTag == LinkState::Wait)
             LinkTag = LinkState::Timeout;
         return;
@@ -46,13 +61,10 @@ void Link::com1_OnComm(int kind)
     const QByteArray block = com1.input();
     if (block.isEmpty())
         return;
-    m_lastRxNs = nowNs();
-    if (m_settling)
-        return;
-    if (LinkTag != LinkState::Wait) {
-        // Nothing is owed between exchanges: the reply in RxBuffer stays as it
-        // was, and these bytes are somebody else's.
-        noteSuspect(m_lastLimitMs > 0 ? m_lastLimitMs : NoExchangeDoubtMs);
+    m_lastRxAt = now();
+    if (!m_inExchange && LinkTag != LinkState::Wait) {
+        // Nothing is owed between exchanges: the reply in RxBuffer stays as it was.
+        judgeOutside(block);
         return;
     }
     const int k = int(block.size());
@@ -61,11 +73,8 @@ void Link::com1_OnComm(int kind)
         RxBuffer[size_t(count++)] = std::uint8_t(block[i]);
     // Bytes beyond the buffer's end are dropped; the count stops at its size.
     RxCount = std::int16_t(count);
-    if (RxCount >= RxExpected) {
-        m_completedNs = m_lastRxNs - m_sentNs;
-        m_extraBytes = RxCount > RxExpected;
+    if (LinkTag == LinkState::Wait && RxCount >= RxExpected)
         LinkTag = LinkState::Ok;
-    }
 }
 
 void Link::tmrCom_Timer()
@@ -108,6 +117,8 @@ void Link::ensureOpen()
         // Gone after this update had it open: lost. A device missing from
         // the start is merely unusable.
         m_portLost = com1.deviceGone() && com1.openCount() > m_opensAtBegin;
+        if (m_portLost)
+            m_trust.portLost();
     }
 }
 
@@ -115,10 +126,9 @@ void Link::beginUpdate()
 {
     m_portFailed = false;
     m_portLost = false;
-    m_unusable = false;
-    m_pace = Pace::Unknown;
-    m_paceEvidence = 0;
-    forgetReplyTimes();
+    m_trust.beginUpdate(now());
+    m_reported = 0;
+    reportDoubts();
     m_opensAtBegin = com1.openCount();
     com1.holdDevice(true);
 }
@@ -128,178 +138,119 @@ void Link::requestStop()
     m_stopRequested = true;
 }
 
-void Link::noteSuspect(int limitMs)
+void Link::judgeOutside(const QByteArray &bytes)
 {
-    m_suspect = true;
-    ++m_events;
-    m_doubtMs = qMax(m_doubtMs, limitMs);
+    m_trust.bytesOutside(now(), bytesOf(bytes));
+    reportDoubts();
 }
 
-bool Link::dropStaleInput()
+void Link::reportDoubts()
 {
-    if (com1.discardInput() == 0)
-        return false;
-    // Somebody's reply: the last exchange's, shifted, or an older one.
-    m_lastRxNs = nowNs();
-    noteSuspect(m_lastLimitMs > 0 ? m_lastLimitMs : NoExchangeDoubtMs);
-    return true;
+    const auto &doubts = m_trust.doubts();
+    for (; m_reported < doubts.size(); ++m_reported)
+        if (m_observer)
+            m_observer(doubts[m_reported]);
 }
 
-bool Link::clearToSend()
+bool Link::settle()
 {
     if (lineUnusable())
         return false;
-    if (com1.isOpen())
-        dropStaleInput();
-    return settle();
-}
-
-void Link::frameGoingOut(int frameBytes, int replyBytes, int timeLimitMs)
-{
-    m_frameBytes = frameBytes;
-    m_replyBytes = replyBytes;
-    m_lastLimitMs = timeLimitMs;
-    m_extraBytes = false;
-    m_doubtful = false;
-    m_tooSoon = false;
-    m_completedNs = -1;
-    m_sentNs = m_lastFrameNs = nowNs();
-    m_eventsAtSend = m_events;
-    m_sentAfterQuiet = m_quietReached;
-    m_quietReached = false;
-}
-
-void Link::learnPace(qint64 elapsedNs, qint64 thresholdNs)
-{
-    if (m_pace != Pace::Unknown)
-        return;
-    if (elapsedNs < thresholdNs)
-        m_pace = Pace::Unpaced;
-    else if (++m_paceEvidence >= PaceEvidenceNeeded)
-        m_pace = Pace::Paced;
-}
-
-CmdResult Link::judgeReply(CmdResult classified)
-{
-    if (classified != CmdResult::Ack && classified != CmdResult::Refused) {
-        noteSuspect(m_lastLimitMs);
-        return classified;
-    }
-    if (m_extraBytes) {
-        noteSuspect(m_lastLimitMs);
-        m_doubtful = true;
-        return CmdResult::NoReply;
-    }
-    // Frame and reply cross a real line one after the other, ten bit times a
-    // byte; a little is allowed for a fast clock and a peer that answers as
-    // its last byte is still going out.
-    const int baud = qMax(1, com1.baudRate());
-    const qint64 wireNs = qint64(m_frameBytes + m_replyBytes) * 10 * 1'000'000'000LL / baud;
-    const qint64 thresholdNs = wireNs * 9 / 10 - 600'000;
-    if (m_pace == Pace::Paced && m_completedNs < thresholdNs) {
-        if (m_sentAfterQuiet) {
-            // Nothing was owed any more, so this reply is the frame's own:
-            // the line only looked paced (a slow machine, an emulated port).
-            m_pace = Pace::Unpaced;
-            return classified;
-        }
-        noteSuspect(m_lastLimitMs);
-        m_doubtful = true;
-        m_tooSoon = true;
-        return CmdResult::NoReply;
-    }
-    learnPace(m_completedNs, thresholdNs);
-    m_replyTimesNs[m_replyCount++ % m_replyTimesNs.size()] = m_completedNs;
-    m_allReplyTimesNs.push_back(m_completedNs);
-    return classified;
-}
-
-int Link::recentReplyMs() const
-{
-    const qint64 longest = *std::max_element(m_replyTimesNs.begin(), m_replyTimesNs.end());
-    return int((longest + NsPerMs - 1) / NsPerMs);
-}
-
-bool Link::recentReplyStandsOut() const
-{
-    if (m_allReplyTimesNs.size() < 2)
-        return false;
-    std::vector<qint64> times = m_allReplyTimesNs;
-    const auto middle = times.begin() + qsizetype(times.size() - 1) / 2;
-    std::nth_element(times.begin(), middle, times.end());
-    const qint64 longest = *std::max_element(m_replyTimesNs.begin(), m_replyTimesNs.end());
-    return longest > 2 * *middle + 10 * NsPerMs;
-}
-
-void Link::forgetReplyTimes()
-{
-    forgetRecentReplies();
-    m_allReplyTimesNs.clear();
-}
-
-void Link::listen(int ms)
-{
-    ensureOpen();
-    if (!com1.isOpen() || ms <= 0)
-        return;
-    QTimer over;
-    over.setTimerType(Qt::PreciseTimer);
-    over.setSingleShot(true);
-    bool done = false;
-    connect(&over, &QTimer::timeout, this, [&] { done = true; });
-    over.start(ms);
-    while (!done && com1.isOpen())
-        yieldEvents();
-}
-
-bool Link::settle(int minimumQuietMs)
-{
-    if (lineUnusable())
-        return false;
-    if (!m_suspect && minimumQuietMs <= 0)
+    if (!m_trust.suspect())
         return true;
-    const qint64 doubtNs = m_suspect ? qint64(m_doubtMs) * NsPerMs : 0;
-    const qint64 minimumNs = qint64(qMax(0, minimumQuietMs)) * NsPerMs;
-    const qint64 notBefore = m_suspect ? m_lastFrameNs + 2 * doubtNs : 0;
     ensureOpen();
     if (!com1.isOpen())
         return false;
-
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setSingleShot(true);
-    connect(&tick, &QTimer::timeout, this, [] {});
-    m_settling = true;
-    const qint64 start = nowNs();
-    const qint64 giveUpAt = qMax(start, notBefore) + BabbleFactor * qMax(doubtNs, minimumNs);
-    bool quiet = false;
+    Alarm alarm(*this);
+    const trust::Nanos since = now();
     for (;;) {
         // A port closed for a while may hand over what arrived meanwhile.
-        if (com1.discardInput() > 0)
-            m_lastRxNs = nowNs();
-        // The doubt counts from the last frame or byte; a minimum quiet time
-        // (a drain) from now.
-        const qint64 doubtQuietAt = qMax(m_lastFrameNs, m_lastRxNs) + doubtNs;
-        const qint64 drainedAt = qMax(start, m_lastRxNs) + minimumNs;
-        const qint64 readyAt = qMax(qMax(doubtQuietAt, drainedAt), notBefore);
-        const qint64 now = nowNs();
-        if (now >= readyAt) {
-            quiet = true;
-            break;
+        const QByteArray waiting = com1.takeInput();
+        if (!waiting.isEmpty()) {
+            m_lastRxAt = now();
+            judgeOutside(waiting);
         }
-        if (now >= giveUpAt || m_portLost || !com1.isOpen())
-            break;
-        const qint64 wake = qMin(readyAt, giveUpAt);
-        tick.start(int(qMax<qint64>(1, (wake - now + NsPerMs - 1) / NsPerMs)));
+        const trust::Gate gate = m_trust.gate(now(), m_lastRxAt, since);
+        if (gate.kind == trust::Gate::Go) {
+            m_trust.waitedOut();
+            return true;
+        }
+        if (gate.kind == trust::Gate::Unusable || m_portLost || !com1.isOpen()) {
+            if (!m_portLost)
+                m_trust.gaveUp(now());
+            reportDoubts();
+            return false;
+        }
+        alarm.at(gate.until);
         yieldEvents();
     }
-    m_settling = false;
-    if (quiet) {
-        m_quietReached = m_suspect;
-        m_suspect = false;
-        m_doubtMs = 0;
-    } else {
-        m_unusable = true;
+}
+
+void Link::watch(trust::Nanos until)
+{
+    ensureOpen();
+    if (!com1.isOpen())
+        return;
+    Alarm alarm(*this);
+    const std::size_t doubtsBefore = m_trust.doubts().size();
+    while (now() < until && com1.isOpen() && m_trust.doubts().size() == doubtsBefore) {
+        alarm.at(until);
+        yieldEvents();
     }
-    return quiet;
+    if (m_trust.doubts().size() == doubtsBefore)
+        m_trust.watchedQuietly();
+}
+
+bool Link::prepareExchange(trust::Frame next, int timeLimitMs, bool reopen)
+{
+    const bool quietFirst = m_quietWaits && next != trust::Frame::Resync;
+    for (;;) {
+        // Once nothing more can be proven, only a failed update's courtesy
+        // frames go out.
+        if (quietFirst && m_trust.verdict() == trust::Verdict::Unproven)
+            return false;
+        if (quietFirst && !settle())
+            return false;
+        if (lineUnusable() || m_stopRequested)
+            return false;
+        startTimeLimit(timeLimitMs);
+        LinkTag = LinkState::Wait;
+        if (reopen)
+            com1.close();
+        ensureOpen();
+        if (lineUnusable())
+            return false;
+        // Stale input: an earlier exchange's late reply, or somebody else's.
+        const QByteArray stale = com1.takeInput();
+        if (stale.isEmpty())
+            return true;
+        m_lastRxAt = now();
+        judgeOutside(stale);
+        if (!quietFirst || !m_trust.suspect())
+            return true;
+        reopen = false;
+    }
+}
+
+void Link::frameGoingOut(trust::Frame frame, int timeLimitMs)
+{
+    m_trust.frameSent(now(), frame, timeLimitMs);
+    m_inExchange = true;
+}
+
+CmdResult Link::endExchange(int L)
+{
+    const CmdResult classified = classifyReply(*this, L);
+    m_inExchange = false;
+    const trust::Reply reply = classified == CmdResult::Ack ? trust::Reply::Ack
+                             : classified == CmdResult::Refused ? trust::Reply::Refused
+                             : classified == CmdResult::BadChecksum ? trust::Reply::Damaged
+                             : classified == CmdResult::Unexpected ? trust::Reply::UnknownCode
+                                                                   : trust::Reply::None;
+    m_trust.replyEnded(now(), reply,
+                       std::span<const std::uint8_t>(RxBuffer.data(), size_t(qMax<int>(0, RxCount))), L);
+    reportDoubts();
+    if (classified == CmdResult::Ack && !m_trust.lastTakeStands())
+        return CmdResult::NoReply;
+    return classified;
 }

@@ -25,6 +25,12 @@ torvexsim::Options indicator(const QStringList &behaviour)
             o.baud = value.toUInt();
         else if (b.startsWith(QLatin1String("program=")))
             o.programTime = std::chrono::milliseconds(value.toInt());
+        else if (b.startsWith(QLatin1String("latency=")))
+            o.latency = std::chrono::microseconds(qRound64(value.toDouble() * 1000));
+        else if (b == QLatin1String("erase-background"))
+            o.eraseInBackground = true;
+        else if (b.startsWith(QLatin1String("erase-time=")))
+            o.eraseTime = std::chrono::milliseconds(value.toInt());
         else if (b.startsWith(QLatin1String("hang-up=")))
             o.hangUpAfterBlock = value.toUInt();
         else if (const auto rule = torvexsim::parseFaultRule(b.toStdString()))

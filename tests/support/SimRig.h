@@ -13,7 +13,9 @@
 // The simulator told how to behave: fault rules as torvex-sim takes them
 // ("block3:delay=2050*1", "I:silence"), and "erase=nak|silent|bad-checksum|
 // wrong-code", "model=KD8", "device=22CB", "plain-hex", "hang-up=N",
-// "program=MS" (programming time per block), "baud=N" (paced line).
+// "program=MS" (programming time per block), "baud=N" (paced line),
+// "latency=MS" (every reply that long after its frame), "erase-time=MS",
+// "erase-background" (frames handled while the erase runs, then wiped).
 torvexsim::Options indicator(const QStringList &behaviour);
 
 struct SimRig {

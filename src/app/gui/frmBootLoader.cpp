@@ -187,6 +187,18 @@ void frmBootLoader::setBusyPointer()
     txtFile->setCursor(Qt::WaitCursor);
 }
 
+void frmBootLoader::lineWait(bool waiting)
+{
+    // The hourglass belongs to the erase on: this wait comes before it.
+    if (waiting) {
+        setBusyPointer();
+        return;
+    }
+    setCursor(Qt::ArrowCursor);
+    txt1->viewport()->setCursor(m_textCursor);
+    txtFile->setCursor(m_fileCursor);
+}
+
 void frmBootLoader::DisableButtons()
 {
     cmdProgram->setEnabled(false);
@@ -196,9 +208,7 @@ void frmBootLoader::DisableButtons()
 
 void frmBootLoader::EnableButtons()
 {
-    setCursor(Qt::ArrowCursor);
-    txt1->viewport()->setCursor(m_textCursor);
-    txtFile->setCursor(m_fileCursor);
+    lineWait(false);
     cmdProgram->setEnabled(true);
     cmdSelFile->setEnabled(true);
     cmdExit->setEnabled(true);

@@ -66,6 +66,7 @@ public:
     void DisableButtons() override;
     void EnableButtons() override;
     void stopDeferred(UpdateStage stage) override;
+    void lineWait(bool waiting) override;
 
 
 protected:
