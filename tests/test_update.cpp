@@ -161,6 +161,28 @@ private slots:
         QVERIFY(r.outcome == UpdateOutcome::Ok || !update.view.boxes.isEmpty());
     }
 
+    // Doubt an update leaves is waited out by the next one before its wake-up,
+    // saying why, so that the wake-up and the resync still go back to back.
+    void earlierDoubtWaitedOutFirst()
+    {
+        SimRig rig;
+        QVERIFY(rig.start(indicator({"I:silence*1"})));
+        CoreUpdate update;
+        const QByteArray image = makeImage(1100);
+        QVERIFY(update.prepare(rig, image));
+        QCOMPARE(update.run().outcome, UpdateOutcome::NoConnection);
+        QVERIFY(update.link.trust().suspect());
+        QTRY_COMPARE(rig.received().size(), wireOf({"wake", "I"}, image).size());
+        update.view.statusHistory.clear();
+        const UpdateReport r = update.run();
+        rig.sim->stop();
+        QCOMPARE(r.outcome, UpdateOutcome::Ok);
+        QCOMPARE(update.view.statusHistory.value(1),
+                 QStringLiteral("Waiting for the line to go quiet: the last update left replies owed."));
+        QCOMPARE(update.view.statusHistory.value(2), QString());  // cleared before the wake-up
+        QCOMPARE(rig.received().toHex(), wireOf({"wake", "I", "wake", "I", "E", "W", "blocks", "end", "S"}, image).toHex());
+    }
+
     // The image shown is no longer there to send: nothing goes on the line.
     void nothingToSend_data()
     {

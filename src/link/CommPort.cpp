@@ -81,14 +81,15 @@ bool CommPort::open()
     // A comN link may be re-pointed at any time (a re-plugged adapter, another
     // indicator on the bench): the device it names now is the one to open.
     if (m_portSettings.number > 0) {
-        m_device = portDeviceName(m_portSettings.number, m_portSettings.linkFolders);
         if (m_heldViaLink && portLinkTarget(m_portSettings.number, m_portSettings.linkFolders).isEmpty()) {
-            // The numbered default device would be another device altogether.
+            // The numbered default device would be another device altogether:
+            // not opened, and not named either (the messages keep the last one).
             m_gone = true;
             m_lastError = QSerialPort::DeviceNotFoundError;
             m_lastErrorString = QStringLiteral("the link com%1 has vanished").arg(m_portSettings.number);
             return false;
         }
+        m_device = portDeviceName(m_portSettings.number, m_portSettings.linkFolders);
     } else if (!m_portSettings.device.isEmpty()) {
         // A device named through a link (/dev/serial/by-id/...) is opened by
         // its present real path, so the lock file is the device's own.
