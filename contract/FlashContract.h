@@ -56,7 +56,9 @@ inline constexpr ExitMeaning ExitMeanings[] = {
     {ExitPortUnusable, "3", outcome::PortUnusable, "port unusable (cannot be opened)"},
     {ExitNoConnection, "4", outcome::NoConnection, "no connection (identify or write mode not acknowledged)"},
     {ExitEraseFailed, "5", outcome::EraseFailed, "erase failed"},
-    {ExitWriteFailed, "6", outcome::WriteFailed, "write failed (a block refused three times)"},
+    {ExitWriteFailed, "6", outcome::WriteFailed,
+     "write failed (a block not acknowledged in three attempts, or the line\n"
+     "     unusable)"},
     {ExitEndWriteRefused, "7", outcome::EndWriteRefused, "end of write mode refused (written and reset)"},
     {ExitResetRefused, "8", outcome::ResetRefused, "reset refused (written)"},
     {ExitPortLost, "9", outcome::PortLost, "port lost: the device vanished or hung up during the update"},
