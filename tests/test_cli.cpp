@@ -3,6 +3,8 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 #include <csignal>
 #include <mutex>
@@ -71,6 +73,49 @@ private slots:
         if (!s.wire.isEmpty())
             QCOMPARE(rig.received().toHex(), wireOf(s.wire, image).toHex());
         QCOMPARE(rig.flash(s.size) == image, s.flashed);
+    }
+
+    // A doubt of the line is named where a person and a program look: the
+    // trace, the JSON events, the end event, and a note on standard error.
+    void doubtNamed_data()
+    {
+        QTest::addColumn<QStringList>("indicator");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("doubt");  // the end event's, "" for none
+        QTest::addColumn<QString>("stage");
+        QTest::newRow("healthy") << QStringList{"latency=2"} << 0 << "" << "";
+        QTest::newRow("refused write mode: a refusal is no doubt") << QStringList{"W:refuse"} << 4 << "" << "";
+        QTest::newRow("a reply copied before the last block")
+            << QStringList{"block10:twice=1*1", "block11:silence*1"} << 10 << "extra-reply" << "write";
+    }
+    void doubtNamed()
+    {
+        QFETCH(QStringList, indicator);
+        QFETCH(int, code);
+        QFETCH(QString, doubt);
+        QFETCH(QString, stage);
+        SimRig rig;
+        QVERIFY(rig.start(::indicator(indicator)));
+        const FlashRun r = runFlash({"-c", rig.exeDir(), "--json", "--trace", rig.writeImage(makeImage(1100))});
+        rig.sim->stop();
+        QCOMPARE(r.code, code);
+        QJsonObject end;
+        QStringList doubtEvents;
+        for (const QByteArray &line : r.output.split('\n')) {
+            const QJsonObject e = QJsonDocument::fromJson(line).object();
+            if (e.value("event") == "doubt")
+                doubtEvents << e.value("cause").toString() + '@' + e.value("stage").toString();
+            if (e.value("event") == "end")
+                end = e;
+        }
+        QCOMPARE(end.value("doubt").toString(), doubt);
+        QCOMPARE(end.value("doubtStage").toString(), stage);
+        QCOMPARE(doubtEvents.contains(doubt + '@' + stage), !doubt.isEmpty());
+        QCOMPARE(r.err.contains(QStringLiteral("! doubt %1 during %2: ").arg(doubt, stage)), !doubt.isEmpty());
+        // Said in words, with what to do, when it decided the outcome.
+        QCOMPARE(r.err.contains(QStringLiteral("torvex-flash: the line (%1, during %2): ").arg(doubt, stage)),
+                 code != 0 && !doubt.isEmpty());
+        QCOMPARE(r.err.contains(QStringLiteral("What to do: run the update again")), code == 10);
     }
 
     void commandLine_data()
