@@ -57,9 +57,18 @@ private slots:
         // coarse timer may end it 5 % early).
         const std::map<QString, int> limit{{"I", 200}, {"E", 25000}, {"W", 200}, {"block", 2000}, {"end", 300}, {"S", 300}};
         QStringList wrongLimits, kinds;
+        // Headers go out as writes of their own: once an empty frame has
+        // followed the blocks, no block may follow it (write mode may be over).
+        bool blocksSent = false, writeEnded = false, blockAfterEnd = false;
         link.com1.setTracer([&](CommPort::Direction d, const QByteArray &b, qint64) {
             if (d != CommPort::Direction::Out || b.size() < 5 || b[0] != '\x02')
                 return;
+            if (b.size() == 5 && b[1] == 'A') {
+                const bool empty = b[2] == 0 && b[3] == 0;
+                blockAfterEnd = blockAfterEnd || (!empty && writeEnded);
+                writeEnded = writeEnded || (empty && blocksSent);
+                blocksSent = blocksSent || !empty;
+            }
             const QString kind = frameKind(b);
             kinds << kind;
             if (link.tmrCom.interval() != limit.at(kind) || link.tmrCom.timerType() != Qt::PreciseTimer)
@@ -78,6 +87,7 @@ private slots:
         QCOMPARE(foldStatus(view.status), s.status);
         QCOMPARE(rig.flash(s.size) == image, s.flashed);
         QVERIFY2(wrongLimits.isEmpty(), qPrintable(wrongLimits.join(' ')));
+        QVERIFY(!blockAfterEnd);
         const bool exactWire = !s.wire.isEmpty();
         if (exactWire) {
             QCOMPARE(rig.received().toHex(), wireOf(s.wire, image).toHex());
