@@ -6,6 +6,7 @@
 // ctest: 6 slow shards
 
 #include <QRandomGenerator>
+#include <array>
 #include <QtTest>
 
 #include "support/CoreUpdate.h"
@@ -57,7 +58,9 @@ private slots:
                                  QStringLiteral("block%1:stray-before=%2*1").arg(k).arg(1 + rng.bounded(6)),
                                  QStringLiteral("block%1:delay=%2").arg(k).arg(2050 + rng.bounded(950)),
                                  QStringLiteral("end:twice=%1").arg(rng.bounded(4)),
-                                 QStringLiteral("block%1:repeat=%2").arg(k).arg(5 + rng.bounded(200))}[rng.bounded(16)];
+                                 QStringLiteral("block%1:repeat=%2").arg(k).arg(5 + rng.bounded(200)),
+                                 // Every reply copied: a duplicating adapter.
+                                 QStringLiteral("any:twice=%1").arg(1 + rng.bounded(300))}[rng.bounded(17)];
         }
         // A late reply followed by trouble with the last block: the case where
         // replies shifted by one would hide the loss.
@@ -83,6 +86,12 @@ private slots:
         options.programTime = std::chrono::milliseconds(5 + rng.bounded(20));
         if (rng.bounded(3) == 0)
             options.baud = 115200;
+        // A healthy indicator's own pace, and one that erases in the background.
+        options.latency = std::chrono::microseconds(std::array{0, 0, 2000, 20000}[rng.bounded(4)]);
+        if (rng.bounded(4) == 0) {
+            options.eraseInBackground = true;
+            options.eraseTime = std::chrono::milliseconds(50 + rng.bounded(350));
+        }
 
         SimRig rig;
         CoreUpdate update;
@@ -104,8 +113,9 @@ private slots:
         for (qsizetype i = 0; i < image.size(); ++i)
             blank = blank || (flash[i] != image[i] && flash.mid(i - i % 98, 98).count('\xff') == qMin<qsizetype>(98, image.size() - i + i % 98));
         const bool pastChecksum = !faithful && !blank && c.noisyBlocksWritten > 0;
-        qInfo("seed %u size %d [%s] -> outcome %d, retries %d, noise %llu/%llu, flash %s", seed, size,
-              qPrintable(rules.join(QStringLiteral(", "))), int(r.outcome), r.retries,
+        qInfo("seed %u size %d [%s]%s latency %lld us -> outcome %d, retries %d, noise %llu/%llu, flash %s", seed,
+              size, qPrintable(rules.join(QStringLiteral(", "))), options.eraseInBackground ? " erase-background" : "",
+              (long long)options.latency.count(), int(r.outcome), r.retries,
               (unsigned long long)c.noiseFromHost, (unsigned long long)c.noiseToHost,
               faithful ? "equal" : pastChecksum ? "corrupted past a frame's checksum" : "differs");
         if (!doubts.isEmpty())

@@ -276,6 +276,37 @@ private slots:
         play(rule, QStringLiteral("%1>B %2<a").arg(9 * lat + 1).arg(9 * lat + 81));
         QVERIFY(rule.watchAfterEnd() >= Nanos((9 * lat + 81 + 80 * 9 / 8) * Ms));
     }
+
+    // A reply far slower than the update's usual may have been a stand-in for
+    // a busy indicator: the end watch then lasts a block's limit, until a
+    // quiet watch shows the slow reply was the indicator's own.
+    void standOut_data()
+    {
+        QTest::addColumn<double>("lat");
+        QTest::addColumn<double>("slow");  // the last reply's time, ms
+        QTest::addColumn<bool>("longWatch");
+        QTest::newRow("1 ms line, a 40 ms reply") << 1.0 << 40.0 << true;
+        QTest::newRow("1 ms line, an 11 ms reply") << 1.0 << 11.0 << false;
+        QTest::newRow("50 ms line, a 105 ms reply") << 50.0 << 105.0 << false;
+        QTest::newRow("50 ms line, a 115 ms reply") << 50.0 << 115.0 << true;
+    }
+    void standOut()
+    {
+        QFETCH(double, lat);
+        QFETCH(double, slow);
+        QFETCH(bool, longWatch);
+        LineTrust rule;
+        // A busy indicator's own reply comes within a block's limit.
+        QCOMPARE(rule.policy().longWatch, 2000 * Ms);
+        play(rule, healthy(lat, 8));
+        const double t = 14 * lat + 1;
+        play(rule, QStringLiteral("%1>B %2<a").arg(t).arg(t + slow));
+        const Nanos replyAt = Nanos((t + slow) * Ms);
+        QCOMPARE(rule.watchAfterEnd() == replyAt + rule.policy().longWatch, longWatch);
+        QCOMPARE(rule.watchBeforeLastBlock() == replyAt + rule.policy().longWatch, longWatch);
+        rule.watchedQuietly();
+        QVERIFY(rule.watchAfterEnd() < replyAt + rule.policy().longWatch);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTrust)
