@@ -190,11 +190,16 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
         // update left owed are waited out before either.
         view.setStatusText(QStringLiteral("Waiting for the line to go quiet: the last update left replies owed."));
         view.lineWait(true);
-        link.settle();
+        const bool quiet = link.settle();
         view.lineWait(false);
         view.setStatusText(QString());
         if (link.stopRequested())
             return finish(view, link, report, UpdateOutcome::Interrupted);
+        if (!quiet) {
+            // A line that never goes quiet is sent nothing, not even the wake-up.
+            view.showMessage(QStringLiteral("Can't connect with indicator."), BoxIcon::Error);
+            return finish(view, link, report, UpdateOutcome::NoConnection);
+        }
     }
     funEnterBootLoader(link);
     if (!link.stopRequested())

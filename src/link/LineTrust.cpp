@@ -70,8 +70,10 @@ void LineTrust::replyEnded(Nanos now, Reply reply, std::span<const std::uint8_t>
         m_owed = 0;
         m_lastReplyAt = now;
         m_lastReplyFrameAt = m_lastFrameAt;
-        if (m_lastFrame != Frame::Erase)  // an erase's time says nothing of the line's pace
-        {
+        // The pace the end is watched at: the writing's, not the erase's or a
+        // boot loader's just woken.
+        if (m_lastFrame == Frame::WriteMode || m_lastFrame == Frame::Block || m_lastFrame == Frame::EndWrite
+            || m_lastFrame == Frame::Reset) {
             m_longestReply = std::max(m_longestReply, now - m_lastFrameAt);
             m_replyTimes.push_back(now - m_lastFrameAt);
         }
