@@ -302,6 +302,7 @@ private slots:
         const double t = 14 * lat + 1;
         play(rule, QStringLiteral("%1>B %2<a").arg(t).arg(t + slow));
         const Nanos replyAt = Nanos((t + slow) * Ms);
+        QCOMPARE(rule.lastReplyStandsOut(), longWatch);
         QCOMPARE(rule.watchAfterEnd() == replyAt + rule.policy().longWatch, longWatch);
         QCOMPARE(rule.watchBeforeLastBlock() == replyAt + rule.policy().longWatch, longWatch);
         rule.watchedQuietly();

@@ -282,7 +282,16 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
         }
         view.setStatusText(progress(saved, sent, total));
         std::copy_n(image.constData() + sent, length, reinterpret_cast<char *>(blockData.data()));
-        const CmdResult r = sendBlock(link, report, blockData, length, sequence);
+        CmdResult r = sendBlock(link, report, blockData, length, sequence);
+        // No later block guards the last one: an acknowledgement far slower
+        // than the writing's usual may have stood in for a block that never
+        // arrived. Asked again, the indicator writes it (again) and answers
+        // at its own pace.
+        for (int asked = 1; sent + length == toSend && r == CmdResult::Ack && asked < BlockAttempts
+                            && link.trust().lastReplyStandsOut() && !link.stopRequested(); ++asked) {
+            ++report.retries;
+            r = sendBlock(link, report, blockData, length, sequence);
+        }
         ++sequence;
         if (link.stopRequested())
             return finish(view, link, report, UpdateOutcome::Interrupted);

@@ -192,19 +192,30 @@ Nanos LineTrust::horizon() const
     return std::max(m_policy.watchMin, m_longestReply * m_policy.watchEighths / 8 + m_policy.watchSlack);
 }
 
-bool LineTrust::recentReplyStandsOut() const
+bool LineTrust::standsOut(Nanos replyTime, std::size_t of) const
 {
-    if (m_replyTimes.size() < 2)
+    if (of < 2)
         return false;
-    std::vector<Nanos> sorted = m_replyTimes;
+    std::vector<Nanos> sorted(m_replyTimes.begin(), m_replyTimes.begin() + std::ptrdiff_t(of));
     const auto middle = sorted.begin() + std::ptrdiff_t((sorted.size() - 1) / 2);
     std::nth_element(sorted.begin(), middle, sorted.end());
+    return replyTime > m_policy.standOutFactor * *middle + m_policy.standOutSlack;
+}
+
+bool LineTrust::recentReplyStandsOut() const
+{
     const std::size_t recent = std::size_t(std::max(0, m_policy.recentReplies));
     const std::size_t from = std::max(m_recentFrom, m_replyTimes.size() - std::min(recent, m_replyTimes.size()));
     Nanos longest = 0;
     for (std::size_t i = from; i < m_replyTimes.size(); ++i)
         longest = std::max(longest, m_replyTimes[i]);
-    return longest > m_policy.standOutFactor * *middle + m_policy.standOutSlack;
+    return standsOut(longest, m_replyTimes.size());
+}
+
+bool LineTrust::lastReplyStandsOut() const
+{
+    return !m_replyTimes.empty() && m_replyTimes.size() > m_recentFrom
+        && standsOut(m_replyTimes.back(), m_replyTimes.size() - 1);
 }
 
 Nanos LineTrust::watchBeforeLastBlock() const

@@ -151,6 +151,8 @@ public:
     // made it long (they were the indicator's own, only slow).
     void watchedQuietly();
     bool recentReplyStandsOut() const;
+    // The last reply alone stands out against those before it.
+    bool lastReplyStandsOut() const;
 
 private:
     struct Take {
@@ -164,6 +166,8 @@ private:
     void suspect(Nanos now, Cause cause, Nanos doubtLimit);
     void extraReply(Nanos now);
     Nanos horizon() const;
+    // Against the median of the first `of` reply times.
+    bool standsOut(Nanos replyTime, std::size_t of) const;
 
     Policy m_policy;
     std::vector<Take> m_takes;         // acknowledged replies of this update

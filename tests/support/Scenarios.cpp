@@ -114,6 +114,11 @@ std::vector<Scenario> table()
         {"every reply copied 120 ms late, last block's reply lost once", {"any:twice=120", "block11:lose*1"}, 1100,
          O::Unproven, 10, {writeError}, head() + Erased + QStringLiteral("(1100/1100)\nWrite Fail!!.\n"), {}, true,
          true},
+        // A reply far slower than the writing's usual may stand in for a last
+        // block that never arrived: the block is asked for again.
+        {"a reply copied 500 ms late into the wait of a last block the indicator ignored",
+         {"block10:twice=500*1", "block11:silence*1"}, 1100, O::Ok, 0, {}, head() + done(1100),
+         {"wake", "I", "E", "W", "b0-11", "b11", "end", "S"}, true, true},
         // A copy landing in place of a block the indicator ignored is caught
         // by the indicator's sequence check: the next block is refused.
         {"paced: a copy inside the next block's wire time, that block ignored once",
