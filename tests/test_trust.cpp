@@ -257,9 +257,9 @@ private slots:
         QTest::addColumn<double>("lat");
         QTest::addColumn<double>("before");  // ms after the last reply's frame
         QTest::addColumn<double>("after");   // ms after the last reply
-        QTest::newRow("no latency") << 0.0 << 8.0 << 8.0;
-        QTest::newRow("2 ms") << 2.0 << 8.0 << 8.0;
-        QTest::newRow("paced line, 10 ms") << 10.0 << 15.25 << 15.25;
+        QTest::newRow("no latency") << 0.0 << 20.0 << 20.0;
+        QTest::newRow("2 ms") << 2.0 << 20.0 << 20.0;
+        QTest::newRow("paced line, 18 ms") << 18.0 << 24.25 << 24.25;
         QTest::newRow("50 ms") << 50.0 << 60.25 << 60.25;
     }
     void watches()

@@ -264,6 +264,7 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
     while (sent < toSend) {
         if (link.stopRequested())
             return finish(view, link, report, UpdateOutcome::Interrupted);
+        view.setStatusText(progress(saved, sent, total));
         length = int(qMin<qint64>(proto::MaxBlockLength, toSend - sent));
         if (sent + length == toSend) {
             // Middle blocks are guarded by the indicator's sequence check; the
@@ -280,7 +281,6 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
                 continue;
             }
         }
-        view.setStatusText(progress(saved, sent, total));
         std::copy_n(image.constData() + sent, length, reinterpret_cast<char *>(blockData.data()));
         CmdResult r = sendBlock(link, report, blockData, length, sequence);
         // No later block guards the last one: an acknowledgement far slower

@@ -64,8 +64,9 @@ struct Policy {
     // no further apart than the longest gap it has shown: a watch of the
     // longest reply time and an eighth, plus the scheduling jitter of a
     // shared machine, shows either. Never shorter than watchMin: a copy close
-    // behind its original shows even on a line with no latency.
-    Nanos watchMin = 8 * Ms;
+    // behind its original shows even on a line with no latency, and even when
+    // a loaded machine holds it back by the 4 to 8 ms its round trips can take.
+    Nanos watchMin = 20 * Ms;
     int watchEighths = 9;
     Nanos watchSlack = 4 * Ms;
     // A reply among the last few that took far longer than this update's

@@ -97,20 +97,6 @@ std::vector<Scenario> table()
         // mode's own reply, which nothing can prove again: the update is
         // unproven. (The wire is left unchecked: its retries depend on when
         // the extra reply shows.)
-        // The last block, whatever its length, is watched for a reply still on
-        // its way before it goes out: here the indicator would ignore it.
-        {"a reply copied 1 ms late, last block ignored once", {"block10:twice=1*1", "block11:silence*1"}, 1100,
-         O::Unproven, 10, {writeError}, head() + Erased + QStringLiteral("(1078/1100)\nWrite Fail!!.\n"), {},
-         false, true},
-        {"eleven full blocks, a reply copied before the last", {"block9:twice=1*1", "block10:silence*1"}, 1078,
-         O::Unproven, 10, {writeError}, head() + Erased + QStringLiteral("(980/1078)\nWrite Fail!!.\n"), {},
-         false, true},
-        {"a full last block, a reply copied before it", {"block10:twice=1*1", "block11:silence*1"}, 1176,
-         O::Unproven, 10, {writeError}, head() + Erased + QStringLiteral("(1078/1176)\nWrite Fail!!.\n"), {},
-         false, true},
-        {"a one-byte last block, a reply copied before it", {"block11:twice=1*1", "block12:silence*1"}, 1177,
-         O::Unproven, 10, {writeError}, head() + Erased + QStringLiteral("(1176/1177)\nWrite Fail!!.\n"), {},
-         false, true},
         {"every reply copied 120 ms late, last block's reply lost once", {"any:twice=120", "block11:lose*1"}, 1100,
          O::Unproven, 10, {writeError}, head() + Erased + QStringLiteral("(1100/1100)\nWrite Fail!!.\n"), {}, true,
          true},
@@ -119,11 +105,6 @@ std::vector<Scenario> table()
         {"a reply copied 500 ms late into the wait of a last block the indicator ignored",
          {"block10:twice=500*1", "block11:silence*1"}, 1100, O::Ok, 0, {}, head() + done(1100),
          {"wake", "I", "E", "W", "b0-11", "b11", "end", "S"}, true, true},
-        // A copy landing in place of a block the indicator ignored is caught
-        // by the indicator's sequence check: the next block is refused.
-        {"paced: a copy inside the next block's wire time, that block ignored once",
-         {"baud=115200", "block5:twice=2*1", "block6:silence*1"}, 1100, O::WriteFailed, 6, {writeError},
-         head() + Erased + QStringLiteral("(686/1100)\nWrite Fail!!.\n"), {}, false, true},
         {"noise after block 10's reply, last block refused", {"block10:stray-after=3*1", "block11:refuse=3"}, 1100,
          O::WriteFailed, 6, {writeError}, head() + Erased + QStringLiteral("(1078/1100)\nWrite Fail!!.\n"), {},
          false, true},
