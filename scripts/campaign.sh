@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A long fault campaign: many seeded runs of a whole update against a
 # simulated indicator that injects noise, refusals, lost and truncated
-# replies, late replies on both sides of the time limits, and hang-ups.
+# replies, late replies on both sides of the time limits, copies, strays and
+# repeating lines, a healthy latency, a background erase, and hang-ups.
 # Runs mostly wait on time limits, so JOBS processes share the seeds.
 # Usage: scripts/campaign.sh [RUNS] [FIRST_SEED] [JOBS]
 set -euo pipefail
@@ -24,7 +25,7 @@ wait || true
 cat "$out"/*.txt > "$out/all"
 grep -E '^(QINFO|FAIL|   Loc)' "$out/all" | sed 's/^QINFO  : TestCampaign::run([^)]*) //'
 echo
-echo "outcomes (0 ok, 2 no connection, 3 erase, 4 write mode, 5 write, 6 end of write, 7 reset):"
+echo "outcomes (0 ok, 2 no connection, 3 erase, 4 write mode, 5 write, 6 end of write, 7 reset, 8 unproven, 9 interrupted):"
 grep -o 'outcome [0-9]*' "$out/all" | sort | uniq -c
 echo "flash equal / differs / corrupted past a frame's checksum by the line (two errors that cancel; no updater can tell):"
 grep -o 'flash [a-z].*$' "$out/all" | sort | uniq -c
