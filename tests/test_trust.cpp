@@ -286,9 +286,9 @@ private slots:
         QTest::addColumn<double>("slow");  // the last reply's time, ms
         QTest::addColumn<bool>("longWatch");
         QTest::newRow("1 ms line, a 40 ms reply") << 1.0 << 40.0 << true;
-        QTest::newRow("1 ms line, an 11 ms reply") << 1.0 << 11.0 << false;
-        QTest::newRow("50 ms line, a 105 ms reply") << 50.0 << 105.0 << false;
-        QTest::newRow("50 ms line, a 115 ms reply") << 50.0 << 115.0 << true;
+        QTest::newRow("1 ms line, a 21 ms reply") << 1.0 << 21.0 << false;
+        QTest::newRow("50 ms line, a 115 ms reply") << 50.0 << 115.0 << false;
+        QTest::newRow("50 ms line, a 125 ms reply") << 50.0 << 125.0 << true;
     }
     void standOut()
     {

@@ -70,14 +70,15 @@ struct Policy {
     int watchEighths = 9;
     Nanos watchSlack = 4 * Ms;
     // A reply among the last few that took far longer than this update's
-    // replies usually do (over twice their median and 10 ms) may have been a
+    // replies usually do (over twice their median and 20 ms) may have been a
     // stand-in for a busy indicator: a copy, or a line repeating a reply at
     // its own pace. Then a watch lasts a block's limit, within which the busy
     // indicator's own reply, or the next repeat, shows. Twice the median and
-    // 10 ms stay above a healthy line's jitter at any steady latency.
+    // 20 ms stay above a healthy line's jitter at any steady latency, also on
+    // a loaded machine.
     int recentReplies = 4;
     int standOutFactor = 2;
-    Nanos standOutSlack = 10 * Ms;
+    Nanos standOutSlack = 20 * Ms;
     Nanos longWatch = 2000 * Ms;
 };
 
