@@ -105,10 +105,6 @@ private slots:
         CoreUpdate update;
         const QByteArray image = makeImage(size);
         QVERIFY(rig.start(options) && update.prepare(rig, image));
-        QStringList doubts;
-        update.link.setDoubtObserver([&](const trust::Doubt &d) {
-            doubts << QStringLiteral("%1@%2:%3").arg(int(d.cause)).arg(int(d.frame)).arg(double(d.at) / 1e6, 0, 'f', 1);
-        });
         const UpdateReport r = update.run();
         const RecordingView &view = update.view;
         rig.sim->stop();
@@ -126,8 +122,6 @@ private slots:
               (long long)options.latency.count(), int(r.outcome), r.retries,
               (unsigned long long)c.noiseFromHost, (unsigned long long)c.noiseToHost,
               faithful ? "equal" : pastChecksum ? "corrupted past a frame's checksum" : "differs");
-        if (!doubts.isEmpty())
-            qInfo("doubts (cause@frame:ms) %s", qPrintable(doubts.join(' ')));
 
         QCOMPARE(view.events.constLast(), QStringLiteral("enable"));
         QVERIFY(!view.busy);

@@ -74,9 +74,6 @@ private slots:
             if (link.tmrCom.interval() != limit.at(kind) || link.tmrCom.timerType() != Qt::PreciseTimer)
                 wrongLimits << kind + QLatin1Char('=') + QString::number(link.tmrCom.interval());
         });
-        link.setDoubtObserver([&](const trust::Doubt &d) {
-            qInfo("doubt %d after frame %d at %.1f ms", int(d.cause), int(d.frame), double(d.at) / 1e6);
-        });
         flagWrites = 0;
         const UpdateReport r = cmdProgram_Click(view, link, selection);
         link.com1.close();
@@ -169,19 +166,10 @@ private slots:
         CoreUpdate update;
         const QByteArray image = makeImage(size);
         QVERIFY(update.prepare(rig, image));
-        update.link.setDoubtObserver([&](const trust::Doubt &d) {
-            qInfo("doubt %d after frame %d at %.1f ms", int(d.cause), int(d.frame), double(d.at) / 1e6);
-        });
-        QElapsedTimer clock;
-        clock.start();
         const UpdateReport r = update.run();
-        const qint64 ran = clock.elapsed();
         update.link.com1.close();
         rig.sim->stop();
-        qInfo("ran %lld ms, stopped at %lld ms", ran, clock.elapsed());
         const bool written = rig.flash(image.size()) == image;
-        qInfo("outcome %d, doubt %d, flash %s", int(r.outcome), r.doubt ? int(r.doubt->cause) : -1,
-              written ? "equal" : "differs");
         QVERIFY(written || r.outcome != UpdateOutcome::Ok);
         QVERIFY(written || !update.view.status.contains(QStringLiteral("Program update Ok.")));
         QVERIFY(r.outcome == UpdateOutcome::Ok || !update.view.boxes.isEmpty());
