@@ -81,13 +81,18 @@ CmdResult sendBlock(Link &link, UpdateReport &report, std::span<const std::uint8
     return r;
 }
 
-UpdateReport writeFailed(UpdateView &view, Link &link, UpdateReport &report,
-                         std::array<std::uint8_t, RxBufferSize> &blockData, UpdateOutcome outcome)
+void showWriteFail(UpdateView &view)
 {
     view.showMessage(QStringLiteral("Error al escribir en flash"), BoxIcon::None);
     appendStatus(view, CRLF);
     appendStatus(view, QStringLiteral("Write Fail!!."));
     appendStatus(view, CRLF);
+}
+
+UpdateReport writeFailed(UpdateView &view, Link &link, UpdateReport &report,
+                         std::array<std::uint8_t, RxBufferSize> &blockData, UpdateOutcome outcome)
+{
+    showWriteFail(view);
     enterStage(view, report, UpdateStage::EndWrite);
     // Back to back, as the resync is specified: a doubt left by the failure
     // is the next update's to wait out, before its wake-up.
@@ -315,10 +320,7 @@ UpdateReport cmdProgram_Click(UpdateView &view, Link &link, ImageSelection &sele
     if (ending == Ending::Unproven) {
         // Past the end of write nothing can be sent again: the update fails
         // as a write does, and says why.
-        view.showMessage(QStringLiteral("Error al escribir en flash"), BoxIcon::None);
-        appendStatus(view, CRLF);
-        appendStatus(view, QStringLiteral("Write Fail!!."));
-        appendStatus(view, CRLF);
+        showWriteFail(view);
         report = finish(view, link, report, UpdateOutcome::Unproven);
         report.doubt = proof.spoiltBy;
         return report;

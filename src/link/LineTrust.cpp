@@ -13,7 +13,6 @@ constexpr std::uint8_t STX = 0x02;
 void LineTrust::beginUpdate(Nanos now)
 {
     m_takes.clear();
-    m_longestReply = 0;
     m_replyTimes.clear();
     m_recentFrom = 0;
     m_doubts.clear();
@@ -74,7 +73,6 @@ void LineTrust::replyEnded(Nanos now, Reply reply, std::span<const std::uint8_t>
         // boot loader's just woken.
         if (m_lastFrame == Frame::WriteMode || m_lastFrame == Frame::Block || m_lastFrame == Frame::EndWrite
             || m_lastFrame == Frame::Reset) {
-            m_longestReply = std::max(m_longestReply, now - m_lastFrameAt);
             m_replyTimes.push_back(now - m_lastFrameAt);
         }
         if (reply == Reply::Ack) {
@@ -189,7 +187,8 @@ void LineTrust::gaveUp(Nanos now)
 
 Nanos LineTrust::horizon() const
 {
-    return std::max(m_policy.watchMin, m_longestReply * m_policy.watchEighths / 8 + m_policy.watchSlack);
+    const Nanos longest = m_replyTimes.empty() ? 0 : *std::max_element(m_replyTimes.begin(), m_replyTimes.end());
+    return std::max(m_policy.watchMin, longest * m_policy.watchEighths / 8 + m_policy.watchSlack);
 }
 
 bool LineTrust::standsOut(Nanos replyTime, std::size_t of) const

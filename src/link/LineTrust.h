@@ -173,8 +173,7 @@ private:
 
     Policy m_policy;
     std::vector<Take> m_takes;         // acknowledged replies of this update
-    Nanos m_longestReply = 0;          // of this update's replies from write mode on
-    std::vector<Nanos> m_replyTimes;   // the same, in order
+    std::vector<Nanos> m_replyTimes;   // of this update's replies from write mode on
     std::size_t m_recentFrom = 0;      // replies before this were watched clear
     std::vector<Doubt> m_doubts;
     std::optional<Doubt> m_deciding;

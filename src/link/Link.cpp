@@ -13,6 +13,9 @@ std::span<const std::uint8_t> bytesOf(const QByteArray &b)
     return {reinterpret_cast<const std::uint8_t *>(b.constData()), size_t(b.size())};
 }
 
+// A QTimer takes whole milliseconds in an int: longer waits wake and re-arm.
+constexpr trust::Nanos LongestAlarmMs = 60'000;
+
 // Wakes a blocking wait at a time on the link's clock.
 class Alarm {
 public:
@@ -25,7 +28,7 @@ public:
     void at(trust::Nanos when)
     {
         const trust::Nanos left = when - m_link.now();
-        m_timer.start(int(std::clamp<trust::Nanos>((left + trust::Ms - 1) / trust::Ms, 1, 60'000)));
+        m_timer.start(int(std::clamp<trust::Nanos>((left + trust::Ms - 1) / trust::Ms, 1, LongestAlarmMs)));
     }
 
 private:
