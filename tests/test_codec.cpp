@@ -8,14 +8,7 @@
 
 using namespace proto;
 
-namespace {
-
-QByteArray hex(const char *h)
-{
-    return QByteArray::fromHex(h);
-}
-
-}  // namespace
+static QByteArray hex(const char *h) { return QByteArray::fromHex(h); }
 
 class TestCodec : public QObject {
     Q_OBJECT
@@ -23,10 +16,9 @@ class TestCodec : public QObject {
 private slots:
     void numbers()
     {
-        QCOMPARE(funLongToNibbles(0x12345678), QByteArray("12345678"));
-        QCOMPARE(funLongToNibbles(0xABCD), QByteArray("0000:;<="));
-        QCOMPARE(funLongToNibbles(-1), QByteArray("????????"));
-        QCOMPARE(funLongToNibbles(GuardValue), QByteArray("1=4;0<62"));
+        for (const auto &[v, text] : {std::pair{0x12345678, "12345678"}, {0xABCD, "0000:;<="}, {-1, "????????"},
+                                      {GuardValue, "1=4;0<62"}})
+            QCOMPARE(funLongToNibbles(v), QByteArray(text));
         QCOMPARE(*funIntToBytes(300), hex("012c"));
         QCOMPARE(*funIntToBytes(32767), hex("7fff"));
         QVERIFY(!funIntToBytes(-1) && !funIntToBytes(32768));
@@ -41,10 +33,12 @@ private slots:
         QCOMPARE(funAddChecksum("A"), QByteArray("A42"));                 // 0x41 + 1
         QCOMPARE(funAddChecksum(hex("ff")), hex("ff") + "00");            // wraps
         QCOMPARE(funAddChecksum(hex("fe")), hex("fe") + "??");            // both nibbles above '9'
-        QCOMPARE(*commandFrame('I', 0, 0), hex("02493030303030303030" "0000" "3d37" "0d"));
-        QCOMPARE(*commandFrame('E', GuardValue, 0), hex("0245313d343b303c3632" "0000" "3034" "0d"));
-        QCOMPARE(*commandFrame('S', GuardValue, 0), hex("0253313d343b303c3632" "0000" "3132" "0d"));
-        QCOMPARE(*commandFrame('A', 0, 300), hex("02413030303030303030" "012c" "3f3c" "0d"));
+        for (const auto &[letter, v32, v16, frame] :
+             {std::tuple{'I', 0, 0, "02493030303030303030" "0000" "3d37" "0d"},
+              {'E', GuardValue, 0, "0245313d343b303c3632" "0000" "3034" "0d"},
+              {'S', GuardValue, 0, "0253313d343b303c3632" "0000" "3132" "0d"},
+              {'A', 0, 300, "02413030303030303030" "012c" "3f3c" "0d"}})
+            QCOMPARE(*commandFrame(letter, v32, v16), hex(frame));
         QCOMPARE(dataFrame({}, 0), hex("0241000000" "00480d"));
         QCOMPARE(dataFrame(hex("102030"), 1), hex("0241000301" "102030" "00af0d"));
         QCOMPARE(dataFrame(hex("80"), 255), hex("02410001ff" "80" "01c90d"));

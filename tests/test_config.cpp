@@ -9,19 +9,16 @@
 
 #include "app/core/ArchivoIni.h"
 #include "app/core/Configuration.h"
+#include "support/SimRig.h"
 
 class TestConfig : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanText()
+    void cleanTextAndNumbers()
     {
         QCOMPARE(funCleanText(QStringLiteral("\r\na\rb\nc\r\n") + QChar(0) + QChar(2) + QChar(3) + u'\t'),
                  QStringLiteral("abc") + QChar(3) + u'\t');
-    }
-
-    void numbers()
-    {
         const QLocale saved;
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));  // must not matter
         for (const auto &[text, value] : {std::pair{"abc", 0.0}, {" 3abc", 3.0}, {"\t1\t2\n3", 123.0}, {"1\r2", 1.0},
@@ -74,25 +71,21 @@ private slots:
     }
     void readIni()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, key);
-        QFETCH(QString, expected);
+        QFETCH(QByteArray, content); QFETCH(QString, key); QFETCH(QString, expected);
         QCOMPARE(readIniValue(content, QStringLiteral("Comm"), key), expected);
     }
 
     // The file itself: read anew at every call; a directory reads as empty.
     void readIniFile()
     {
-        QTemporaryDir dir;
+        SimRig rig;
         const QString name = QString::fromLatin1(IniFileName);
         for (const char *n : {"3", "7"}) {
-            QFile f(dir.filePath(name));
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QByteArray("[Comm]\nCommNum=") + n) > 0);
-            f.close();
-            QCOMPARE(funReadIni(dir.path(), name, "Comm", "CommNum"), QString::fromLatin1(n));
+            rig.writeIni(QByteArray("[Comm]\nCommNum=") + n);
+            QCOMPARE(funReadIni(rig.exeDir(), name, "Comm", "CommNum"), QString::fromLatin1(n));
         }
-        QVERIFY(QFile::remove(dir.filePath(name)) && QDir(dir.path()).mkdir(name));
-        QCOMPARE(funReadIni(dir.path(), name, "Comm", "CommNum"), QString());
+        QVERIFY(QFile::remove(rig.exeDir() + '/' + name) && QDir(rig.exeDir()).mkdir(name));
+        QCOMPARE(funReadIni(rig.exeDir(), name, "Comm", "CommNum"), QString());
     }
 
     void readConfiguration_data()
@@ -111,11 +104,8 @@ private slots:
     }
     void readConfiguration()
     {
-        QFETCH(QString, place);
-        QFETCH(QByteArray, content);
-        QFETCH(QString, note);
-        QFETCH(QString, commNum);
-        QFETCH(bool, progMode);
+        QFETCH(QString, place); QFETCH(QByteArray, content); QFETCH(QString, note);
+        QFETCH(QString, commNum); QFETCH(bool, progMode);
         QTemporaryDir tmp;
         const QString dir = QDir(tmp.path()).canonicalPath(), name = QString::fromLatin1(IniFileName);
         QDir(dir).mkdir("etc");

@@ -1,13 +1,6 @@
-// The pages that carry the contract's lists, read against it: the README's
-// exit table has one row per exit status and names every doubt cause;
-// doc/json-events.md names every event, outcome (with its status), stage
-// and doubt cause. A word added to contract/FlashContract.h and left out of
-// a page fails here.
+// The pages that carry the contract's lists, read against it: a word added to
+// contract/FlashContract.h and left out of a page fails here.
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -17,14 +10,7 @@ namespace {
 
 QString page(const char *path)
 {
-#ifdef QT_TESTCASE_SOURCEDIR
-    const QString tests = QStringLiteral(QT_TESTCASE_SOURCEDIR);
-#else
-    // A relative __FILE__ is the compiler's, run where this test is built.
-    const QString tests = QFileInfo(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(__FILE__)))
-                              .absolutePath();
-#endif
-    QFile f(tests + QStringLiteral("/../") + QLatin1String(path));
+    QFile f(QFINDTESTDATA(QLatin1String("../") + QLatin1String(path)));
     if (!f.open(QIODevice::ReadOnly))
         qFatal("cannot read %s", path);
     return QString::fromUtf8(f.readAll());
@@ -44,10 +30,7 @@ QStringList firstCells(const QString &text, const QString &heading)
     return cells;
 }
 
-QString quoted(QLatin1String word)
-{
-    return QLatin1Char('`') + word + QLatin1Char('`');
-}
+QString quoted(QLatin1String word) { return QLatin1Char('`') + word + QLatin1Char('`'); }
 
 }  // namespace
 
@@ -55,24 +38,20 @@ class TestPages : public QObject {
     Q_OBJECT
 
 private slots:
-    void readmeExitTable()
+    // The README's exit table has one row per exit status; both pages name every doubt cause.
+    void readme()
     {
         QStringList codes;
         for (const ExitMeaning &m : ExitMeanings)
             codes << QLatin1String(m.codes);
         QCOMPARE(firstCells(page("README.md"), QStringLiteral("### Exit status")), codes);
-    }
-
-    void doubtCausesNamed()
-    {
-        for (const char *path : {"README.md", "doc/json-events.md"}) {
-            const QString text = page(path);
+        for (const char *path : {"README.md", "doc/json-events.md"})
             for (const DoubtMeaning &d : DoubtMeanings)
-                QVERIFY2(text.contains(QStringLiteral("| ") + quoted(d.cause) + QStringLiteral(" |")),
+                QVERIFY2(page(path).contains(QStringLiteral("| ") + quoted(d.cause) + QStringLiteral(" |")),
                          qPrintable(QStringLiteral("%1 has no row for %2").arg(QLatin1String(path), d.cause)));
-        }
     }
 
+    // doc/json-events.md names every event, outcome (with its status) and stage.
     void jsonEventsPage()
     {
         const QString text = page("doc/json-events.md");

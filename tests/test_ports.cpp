@@ -1,6 +1,5 @@
-// What the programs say about ports: the list of ports, the group hint for a
-// device this user may not open, and the start-up note naming the
-// configuration and the comN link it used.
+// What the programs say about ports: the port list, the group hint for a device
+// this user may not open, and the start-up note naming the configuration and link.
 
 #include <QDir>
 #include <QFile>
@@ -14,11 +13,9 @@
 #include "link/PortLinks.h"
 #include "support/RawPty.h"
 
-namespace {
-
-DiscoveredPort port(const QString &entry)
+// "name>device" for a device reached by a link, "name>!target" for a dangling one.
+static DiscoveredPort port(const QString &entry)
 {
-    // "name>device" for a device reached by a link, "name>!target" for a dangling one.
     DiscoveredPort p;
     p.name = entry.section(QLatin1Char('>'), 0, 0);
     const QString to = entry.section(QLatin1Char('>'), 1);
@@ -26,8 +23,6 @@ DiscoveredPort port(const QString &entry)
     p.target = to.startsWith(QLatin1Char('!')) ? to.mid(1) : to;
     return p;
 }
-
-}  // namespace
 
 class TestPorts : public QObject {
     Q_OBJECT
@@ -43,14 +38,10 @@ private slots:
             << QStringList{"com2>!/dev/ttyUSB7", "com4>!/srv/gone"}
             << QStringList{"com2 -> /dev/ttyUSB7 (dangling link: /dev/ttyUSB7 does not exist)",
                            "com4 -> /srv/gone (dangling link: /srv/gone does not exist)"};
-        QTest::newRow("two links to one device")
-            << QStringList{"com3>/dev/ttyACM0", "com4>/dev/ttyACM0", "/dev/ttyACM0"}
-            << QStringList{"com3 -> /dev/ttyACM0  also com4"};
     }
     void portList()
     {
-        QFETCH(QStringList, found);
-        QFETCH(QStringList, lines);
+        QFETCH(QStringList, found); QFETCH(QStringList, lines);
         QList<DiscoveredPort> ports;
         for (const QString &entry : found)
             addDiscoveredPort(ports, port(entry));
@@ -89,9 +80,8 @@ private slots:
     void heldPortFollowsItsLink_data()
     {
         QTest::addColumn<QString>("change");
-        QTest::newRow("removed") << "removed";
-        QTest::newRow("dangling") << "dangling";
-        QTest::newRow("re-pointed") << "re-pointed";
+        for (const char *change : {"removed", "dangling", "re-pointed"})
+            QTest::newRow(change) << QString::fromLatin1(change);
     }
     void heldPortFollowsItsLink()
     {
@@ -136,10 +126,7 @@ private slots:
     }
     void permissionAdvice()
     {
-        QFETCH(QString, mode);
-        QFETCH(QString, group);
-        QFETCH(QString, facts);
-        QFETCH(QString, says);
+        QFETCH(QString, mode); QFETCH(QString, group); QFETCH(QString, facts); QFETCH(QString, says);
         QFETCH(QString, never);
         DeviceAccess a{"/dev/ttyUSB0", mode, "root", group, "tech", facts.contains('g'), facts.contains('n'),
                        facts.contains('l')};
@@ -182,8 +169,7 @@ private slots:
     }
     void startUpNote()
     {
-        QFETCH(QString, link);
-        QFETCH(QStringList, lines);
+        QFETCH(QString, link); QFETCH(QStringList, lines);
         QTemporaryDir tmp;
         const QString dir = QDir(tmp.path()).canonicalPath();
         QFile ini(dir + "/BootLoaderTorvexII.ini");
@@ -201,10 +187,9 @@ private slots:
 
     void shellWords()
     {
-        QCOMPARE(shellQuoted("/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"),
-                 QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"));
-        QCOMPARE(shellQuoted("/opt/my tools/com3"), QStringLiteral("'/opt/my tools/com3'"));
-        QCOMPARE(shellQuoted("it's"), QStringLiteral("'it'\\''s'"));
+        for (const auto &[text, quoted] : {std::pair{"/dev/by-id/usb-FTDI_A1-if00:0", "/dev/by-id/usb-FTDI_A1-if00:0"},
+                                           {"/opt/my tools/com3", "'/opt/my tools/com3'"}, {"it's", "'it'\\''s'"}})
+            QCOMPARE(shellQuoted(text), QString::fromLatin1(quoted));
     }
 };
 

@@ -14,10 +14,7 @@ namespace {
 
 const QByteArray Ack = QByteArray::fromHex("0206000a0d"), Nak = QByteArray::fromHex("021500190d");
 
-QByteArray command(char letter, qint32 v32 = 0)
-{
-    return *proto::commandFrame(letter, v32, 0);
-}
+QByteArray command(char letter, qint32 v32 = 0) { return *proto::commandFrame(letter, v32, 0); }
 
 QByteArray pattern(int n, int salt)
 {
@@ -27,7 +24,7 @@ QByteArray pattern(int n, int salt)
     return b;
 }
 
-QByteArray anded(QByteArray x, const QByteArray &y)
+QByteArray anded(QByteArray x, const QByteArray &y)  // NOR programming only clears bits
 {
     for (int i = 0; i < x.size(); ++i)
         x[i] = char(x[i] & y[i]);
@@ -66,11 +63,7 @@ std::unique_ptr<Simulator> started(Options o, const QByteArray &initial = {},
     return sim;
 }
 
-QByteArray fromBytes(const Bytes &b)
-{
-    return QByteArray(reinterpret_cast<const char *>(b.data()), qsizetype(b.size()));
-}
-
+QByteArray fromBytes(const Bytes &b) { return QByteArray(reinterpret_cast<const char *>(b.data()), b.size()); }
 const QByteArray Old = pattern(200, 5);
 using Script = QList<QPair<QByteArray, QByteArray>>;  // a frame, and the exact bytes it draws
 
@@ -106,10 +99,8 @@ private slots:
             << big + big + big + big + fill.left(96);
         Script wrap{erase, write};
         QByteArray wrapped;
-        for (int k = 0; k < 258; ++k) {
+        for (int k = 0; k < 258; wrapped += char(k++))
             wrap << b(quint8(k), QByteArray(1, char(k)));
-            wrapped += char(k);
-        }
         QTest::newRow("sequence wraps after 255") << (wrap << end) << wrapped;
         // Damaged frames are refused and the receiver stays in step.
         const QByteArray i = command('I'), data = dataFrame("abc", 0);
@@ -121,8 +112,7 @@ private slots:
     }
     void script()
     {
-        QFETCH(Script, steps);
-        QFETCH(QByteArray, image);
+        QFETCH(Script, steps); QFETCH(QByteArray, image);
         auto sim = started({}, Old);  // the flash holds older bytes
         Port port(sim->slavePath());
         for (qsizetype k = 0; k < steps.size(); ++k) {
@@ -177,9 +167,7 @@ private slots:
     }
     void framesDuringErase()
     {
-        QFETCH(bool, background);
-        QFETCH(QByteArray, replies);
-        QFETCH(QByteArray, image);
+        QFETCH(bool, background); QFETCH(QByteArray, replies); QFETCH(QByteArray, image);
         const auto erase = std::chrono::milliseconds(400);
         Options o;
         o.eraseInBackground = background;
@@ -199,9 +187,8 @@ private slots:
     // A latency holds each reply back without holding up the frames behind it.
     void latency()
     {
-        const auto latency = std::chrono::milliseconds(300);
         Options o;
-        o.latency = latency;
+        o.latency = std::chrono::milliseconds(300);
         auto sim = started(o);
         Port port(sim->slavePath());
         QElapsedTimer clock;
@@ -210,7 +197,7 @@ private slots:
         QVERIFY(sim->waitForFrames(2, std::chrono::seconds(3)));
         QCOMPARE(port.arrived(), 0);
         QCOMPARE(port.read(10), Nak + Ack);
-        QVERIFY(clock.elapsed() >= latency.count());
+        QVERIFY(clock.elapsed() >= 300);
     }
 };
 
