@@ -66,9 +66,7 @@ private slots:
     }
     void checkReply()
     {
-        QFETCH(QByteArray, reply);
-        QFETCH(int, L);
-        QFETCH(bool, valid);
+        QFETCH(QByteArray, reply); QFETCH(int, L); QFETCH(bool, valid);
         // Exactly the reply's size on the heap: sanitizers catch an over-read.
         std::vector<std::uint8_t> buf(reply.begin(), reply.end());
         QCOMPARE(proto::checkReply(buf.data(), int(buf.size()), L), valid);

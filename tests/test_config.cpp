@@ -91,21 +91,19 @@ private slots:
     void readConfiguration_data()
     {
         QTest::addColumn<QString>("place");    // file, link (to a file elsewhere), none, or inexact (folder name)
-        QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("note");     // @dir: the folder read
         QTest::addColumn<QString>("commNum");
         QTest::addColumn<bool>("progMode");
-        const QByteArray lab("[SERIAL]\r\nCommNum=4\r\n[MODE]\r\nModeProg=1\r\n");
-        QTest::newRow("a file") << "file" << lab << "@dir/BootLoaderTorvexII.ini" << "4" << true;
-        QTest::newRow("a link, said with its target") << "link" << lab
+        QTest::newRow("a file") << "file" << "@dir/BootLoaderTorvexII.ini" << "4" << true;
+        QTest::newRow("a link, said with its target") << "link"
             << "@dir/BootLoaderTorvexII.ini -> @dir/etc/BootLoaderTorvexII.ini" << "4" << true;
-        QTest::newRow("no file") << "none" << QByteArray() << "@dir/BootLoaderTorvexII.ini (missing)" << "" << false;
-        QTest::newRow("a folder name that is not exact") << "inexact" << lab << "" << "" << false;
+        QTest::newRow("no file") << "none" << "@dir/BootLoaderTorvexII.ini (missing)" << "" << false;
+        QTest::newRow("a folder name that is not exact") << "inexact" << "" << "" << false;
     }
     void readConfiguration()
     {
-        QFETCH(QString, place); QFETCH(QByteArray, content); QFETCH(QString, note);
-        QFETCH(QString, commNum); QFETCH(bool, progMode);
+        QFETCH(QString, place); QFETCH(QString, note); QFETCH(QString, commNum); QFETCH(bool, progMode);
+        const QByteArray content("[SERIAL]\r\nCommNum=4\r\n[MODE]\r\nModeProg=1\r\n");
         QTemporaryDir tmp;
         const QString dir = QDir(tmp.path()).canonicalPath(), name = QString::fromLatin1(IniFileName);
         QDir(dir).mkdir("etc");

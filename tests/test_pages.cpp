@@ -39,7 +39,7 @@ class TestPages : public QObject {
 
 private slots:
     // The README's exit table has one row per exit status; both pages name every doubt cause.
-    void readme()
+    void pagesNameTheContract()
     {
         QStringList codes;
         for (const ExitMeaning &m : ExitMeanings)
@@ -49,11 +49,7 @@ private slots:
             for (const DoubtMeaning &d : DoubtMeanings)
                 QVERIFY2(page(path).contains(QStringLiteral("| ") + quoted(d.cause) + QStringLiteral(" |")),
                          qPrintable(QStringLiteral("%1 has no row for %2").arg(QLatin1String(path), d.cause)));
-    }
-
-    // doc/json-events.md names every event, outcome (with its status) and stage.
-    void jsonEventsPage()
-    {
+        // doc/json-events.md names every event, outcome (with its status) and stage.
         const QString text = page("doc/json-events.md");
         const QString words = text.simplified();  // a line may wrap anywhere
         const QStringList events = firstCells(text, QStringLiteral("## Progress as JSON lines (`--json`)"));

@@ -31,10 +31,22 @@ QByteArray anded(QByteArray x, const QByteArray &y)  // NOR programming only cle
     return x;
 }
 
-// The host's end of the simulator's line.
+// The host's end of the line of a simulator started in its boot loader, its
+// 4 KiB of flash holding `initial`.
 struct Port {
+    std::unique_ptr<Simulator> sim;
     QSerialPort p;
-    explicit Port(const std::string &path) : p(QString::fromStdString(path)) { p.open(QIODevice::ReadWrite); }
+    explicit Port(Options o = {}, const QByteArray &initial = {}, std::chrono::milliseconds erase = {})
+    {
+        o.startInBootLoader = true;
+        o.eraseTime = erase;
+        o.flashSize = 4096;
+        o.initialFlash.assign(initial.begin(), initial.end());
+        sim = std::make_unique<Simulator>(std::move(o));
+        sim->start();
+        p.setPortName(QString::fromStdString(sim->slavePath()));
+        p.open(QIODevice::ReadWrite);
+    }
     bool send(const QByteArray &b) { return p.write(b) == b.size() && p.waitForBytesWritten(3000); }
     QByteArray read(int n)  // fewer when 3 s pass
     {
@@ -50,18 +62,6 @@ struct Port {
         return p.bytesAvailable() + queued;
     }
 };
-
-std::unique_ptr<Simulator> started(Options o, const QByteArray &initial = {},
-                                   std::chrono::milliseconds erase = std::chrono::milliseconds(0))
-{
-    o.startInBootLoader = true;
-    o.eraseTime = erase;
-    o.flashSize = 4096;
-    o.initialFlash.assign(initial.begin(), initial.end());
-    auto sim = std::make_unique<Simulator>(std::move(o));
-    sim->start();
-    return sim;
-}
 
 QByteArray fromBytes(const Bytes &b) { return QByteArray(reinterpret_cast<const char *>(b.data()), b.size()); }
 const QByteArray Old = pattern(200, 5);
@@ -113,41 +113,38 @@ private slots:
     void script()
     {
         QFETCH(Script, steps); QFETCH(QByteArray, image);
-        auto sim = started({}, Old);  // the flash holds older bytes
-        Port port(sim->slavePath());
+        Port port({}, Old);  // the flash holds older bytes
         for (qsizetype k = 0; k < steps.size(); ++k) {
             QVERIFY(port.send(steps[k].first));
             QVERIFY2(port.read(int(steps[k].second.size())) == steps[k].second, qPrintable(QString::number(k)));
         }
         QVERIFY(port.send(command('Z')));  // the next bytes are its refusal: nothing else came
         QCOMPARE(port.read(5), Nak);
-        QCOMPARE(fromBytes(sim->flashImage()), image);
+        QCOMPARE(fromBytes(port.sim->flashImage()), image);
     }
 
     // Bytes between frames are no frame; a frame cut short is dropped after the receive timeout.
     void betweenFrames()
     {
-        auto sim = started({});
-        Port port(sim->slavePath());
+        Port port;
         QVERIFY(port.send(QByteArray(20, '\r') + "\x02" "A\x04\x01" + command('W').left(7)));
-        QVERIFY(sim->waitUntil([](const Counters &c, State) { return c.abandonedFrames > 0; }, std::chrono::seconds(3)));
+        QVERIFY(port.sim->waitUntil([](const Counters &c, State) { return c.abandonedFrames > 0; }, std::chrono::seconds(3)));
         QVERIFY(port.send(command('W')));
         QCOMPARE(port.read(5), Ack);
-        const Counters c = sim->counters();
+        const Counters c = port.sim->counters();
         QCOMPARE(c.frames, 1u);
         QCOMPARE(c.garbageHeaders, 1u);
     }
 
     void resetReturnsToFirmware()
     {
-        auto sim = started({});
-        Port port(sim->slavePath());
+        Port port;
         QVERIFY(port.send(command('W') + command('S', proto::GuardValue)));
         QCOMPARE(port.read(10), Ack + Ack);
-        QCOMPARE(sim->state(), State::Firmware);
+        QCOMPARE(port.sim->state(), State::Firmware);
         QVERIFY(port.send(dataFrame("abc", 0)));  // the firmware does not speak the protocol
-        QVERIFY(sim->waitForBytes(30 + 11, std::chrono::seconds(3)));
-        QCOMPARE(sim->counters().frames, 2u);
+        QVERIFY(port.sim->waitForBytes(30 + 11, std::chrono::seconds(3)));
+        QCOMPARE(port.sim->counters().frames, 2u);
         QVERIFY(port.send("BL\r" + dataFrame("abc", 0)));
         QCOMPARE(port.read(5), Nak);  // write mode did not survive the reset
     }
@@ -171,8 +168,7 @@ private slots:
         const auto erase = std::chrono::milliseconds(400);
         Options o;
         o.eraseInBackground = background;
-        auto sim = started(o, Old, erase);
-        Port port(sim->slavePath());
+        Port port(o, Old, erase);
         QElapsedTimer clock;
         clock.start();
         QVERIFY(port.send(command('E', proto::GuardValue) + command('Z') + command('W') + dataFrame(pattern(98, 10), 0)));
@@ -180,8 +176,8 @@ private slots:
         QVERIFY(clock.elapsed() >= erase.count());  // the erase's reply is among them
         QVERIFY(port.send(dataFrame(pattern(98, 20), 1)));
         QCOMPARE(port.read(5), Ack);
-        QCOMPARE(fromBytes(sim->flashImage()), image);
-        QCOMPARE(sim->counters().erases, 1u);
+        QCOMPARE(fromBytes(port.sim->flashImage()), image);
+        QCOMPARE(port.sim->counters().erases, 1u);
     }
 
     // A latency holds each reply back without holding up the frames behind it.
@@ -189,12 +185,11 @@ private slots:
     {
         Options o;
         o.latency = std::chrono::milliseconds(300);
-        auto sim = started(o);
-        Port port(sim->slavePath());
+        Port port(o);
         QElapsedTimer clock;
         clock.start();
         QVERIFY(port.send(command('Z') + command('W')));
-        QVERIFY(sim->waitForFrames(2, std::chrono::seconds(3)));
+        QVERIFY(port.sim->waitForFrames(2, std::chrono::seconds(3)));
         QCOMPARE(port.arrived(), 0);
         QCOMPARE(port.read(10), Nak + Ack);
         QVERIFY(clock.elapsed() >= 300);
