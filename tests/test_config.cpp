@@ -108,8 +108,7 @@ private slots:
         const QString dir = QDir(tmp.path()).canonicalPath(), name = QString::fromLatin1(IniFileName);
         QDir(dir).mkdir("etc");
         QFile file(dir + (place == "link" ? "/etc/" : "/") + name);
-        QVERIFY(place == "none" || (file.open(QIODevice::WriteOnly) && file.write(content) == content.size()));
-        file.close();
+        QVERIFY(place == "none" || (file.open(QIODevice::WriteOnly) && file.write(content) > 0 && file.flush()));
         if (place == "link")
             QVERIFY(QFile::link(file.fileName(), dir + "/" + name));
         const Configuration c = ::readConfiguration(place == "inexact" ? dir + QChar(QChar::ReplacementCharacter) : dir);

@@ -52,9 +52,8 @@ private slots:
         const QString dir = QDir(tmp.path()).canonicalPath();
         const QString byId = dir + "/by-id/usb-FTDI_FT232R_A1-if00-port0";
         QVERIFY(QDir(dir).mkpath("by-id") && QDir(dir).mkpath("dev"));
-        QVERIFY(QFile::link(adapter.slavePath(), dir + "/dev/ttyUSB0"));
-        QVERIFY(QFile::link("../dev/ttyUSB0", byId));
-        QVERIFY(QFile::link(byId, dir + "/com3"));
+        QVERIFY(QFile::link(adapter.slavePath(), dir + "/dev/ttyUSB0") && QFile::link("../dev/ttyUSB0", byId)
+                && QFile::link(byId, dir + "/com3"));
         QStringList shown;  // the lines that name it
         for (const DiscoveredPort &p : discoverPorts({dir}, {dir + "/by-id", dir + "/dev"}))
             if (const QString line = portListLine(p);
@@ -164,8 +163,7 @@ private slots:
         QTemporaryDir tmp;
         const QString dir = QDir(tmp.path()).canonicalPath();
         QFile ini(dir + "/BootLoaderTorvexII.ini");
-        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("[SERIAL]\r\nCommNum=200\r\n") > 0);
-        ini.close();
+        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("[SERIAL]\r\nCommNum=200\r\n") > 0 && ini.flush());
         if (!link.isEmpty())
             QVERIFY(QFile::link(QString(link).replace("@dir", dir), dir + "/com200"));
         Link l;
