@@ -42,9 +42,8 @@ private slots:
                                      "com4 -> /srv/gone (dangling link: /srv/gone does not exist)"}));
     }
 
-    // One adapter is one line of --list-ports and of the station's list,
-    // whichever names lead to it: its device, its by-id name, and the comN
-    // link --set-port made to that name.
+    // One adapter is one line, whichever names lead to it: its device, its
+    // by-id name, and the comN link --set-port made to that name.
     void discoveryListsAnAdapterOnce()
     {
         RawPty adapter;
@@ -63,10 +62,8 @@ private slots:
                                     + "  also usb-FTDI_FT232R_A1-if00-port0, " + dir + "/dev/ttyUSB0"});
     }
 
-    // While an update holds its port, a comN link that changes is followed:
-    // re-pointed (a re-plugged adapter), the new device is opened; removed or
-    // dangling, the port is lost, never the numbered device /dev/ttyS<N-1>,
-    // which is another device.
+    // A held port follows its changed comN link: re-pointed, to the new device;
+    // removed or dangling, the port is lost, never taken as /dev/ttyS<N-1>.
     void heldPortFollowsItsLink_data()
     {
         QTest::addColumn<QString>("change");
