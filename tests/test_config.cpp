@@ -15,7 +15,7 @@ class TestConfig : public QObject {
     Q_OBJECT
 
 private slots:
-    void cleanTextAndNumbers()
+    void values()  // text cleaning, numbers, the programming mode
     {
         QCOMPARE(funCleanText(QStringLiteral("\r\na\rb\nc\r\n") + QChar(0) + QChar(2) + QChar(3) + u'\t'),
                  QStringLiteral("abc") + QChar(3) + u'\t');
@@ -34,10 +34,6 @@ private slots:
             QVERIFY2((got ? int(*got) : -1) == port, text);
         }
         QVERIFY(!portNumberFromText(QString(400, u'9')));
-    }
-
-    void progMode()
-    {
         for (const char *on : {"1", " 1", "1.0", "01", "1x", "+1", "\n1"})
             QVERIFY2(progModeFromText(QString::fromLatin1(on)), on);
         for (const char *off : {"0", "2", "-1", "1.5", "0.9", "11", "1 1", "yes", ""})

@@ -13,17 +13,6 @@
 #include "link/PortLinks.h"
 #include "support/RawPty.h"
 
-// "name>device" for a device reached by a link, "name>!target" for a dangling one.
-static DiscoveredPort port(const QString &entry)
-{
-    DiscoveredPort p;
-    p.name = entry.section(QLatin1Char('>'), 0, 0);
-    const QString to = entry.section(QLatin1Char('>'), 1);
-    p.device = to.isEmpty() ? p.name : to.startsWith(QLatin1Char('!')) ? QString() : to;
-    p.target = to.startsWith(QLatin1Char('!')) ? to.mid(1) : to;
-    return p;
-}
-
 class TestPorts : public QObject {
     Q_OBJECT
 
@@ -32,9 +21,13 @@ private slots:
     // dangling link is one line that says so.
     void portList()
     {
-        QList<DiscoveredPort> ports;
-        for (const char *entry : {"com1>/dev/ttyS0", "/dev/ttyS0", "com2>!/dev/ttyUSB7", "com4>!/srv/gone"})
-            addDiscoveredPort(ports, port(entry));
+        QList<DiscoveredPort> ports;  // name, device ("" for a dangling link), target
+        for (const auto &[name, device, target] : {std::tuple{"com1", "/dev/ttyS0", "/dev/ttyS0"}, {"/dev/ttyS0", "/dev/ttyS0", ""},
+                                                   {"com2", "", "/dev/ttyUSB7"}, {"com4", "", "/srv/gone"}}) {
+            DiscoveredPort p;
+            p.name = name; p.device = device; p.target = target;
+            addDiscoveredPort(ports, p);
+        }
         QStringList shown;
         for (const DiscoveredPort &p : ports)
             shown << portListLine(p);

@@ -108,10 +108,9 @@ private slots:
     {
         QFETCH(Script, steps); QFETCH(QByteArray, image);
         Port port({}, Old);  // the flash holds older bytes
-        for (qsizetype k = 0; k < steps.size(); ++k) {
-            QVERIFY(port.send(steps[k].first));
-            QVERIFY2(port.read(int(steps[k].second.size())) == steps[k].second, qPrintable(QString::number(k)));
-        }
+        for (qsizetype k = 0; k < steps.size(); ++k)
+            QVERIFY2(port.send(steps[k].first) && port.read(int(steps[k].second.size())) == steps[k].second,
+                     qPrintable(QString::number(k)));
         QVERIFY(port.send(command('Z')));  // the next bytes are its refusal: nothing else came
         QCOMPARE(port.read(5), Nak);
         QCOMPARE(fromBytes(port.sim->flashImage()), image);
