@@ -14,7 +14,7 @@ class TestCodec : public QObject {
     Q_OBJECT
 
 private slots:
-    void numbers()
+    void numbersAndFrames()
     {
         for (const auto &[v, text] : {std::pair{0x12345678, "12345678"}, {0xABCD, "0000:;<="}, {-1, "????????"},
                                       {GuardValue, "1=4;0<62"}})
@@ -25,10 +25,6 @@ private slots:
         QCOMPARE(funNibblesToHex("0123456789:;<=>?"), QByteArray("0123456789ABCDEF"));
         QCOMPARE(funNibblesToHex("A\x02" "9"), QByteArray("H\x02" "9"));  // any byte above '9' moves
         QCOMPARE(funNibblesToHex(hex("f9ff")), hex("0006"));                // in 8 bits
-    }
-
-    void frames()
-    {
         QCOMPARE(funAddChecksum(QByteArray()), QByteArray("00"));
         QCOMPARE(funAddChecksum("A"), QByteArray("A42"));                 // 0x41 + 1
         QCOMPARE(funAddChecksum(hex("ff")), hex("ff") + "00");            // wraps

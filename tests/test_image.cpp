@@ -17,7 +17,6 @@ class TestImage : public QObject {
     Q_OBJECT
 
     SimRig files;  // its folder only
-    QString write(const QString &name, const QByteArray &bytes) { return files.writeFile(name, bytes); }
 
 private slots:
     void fields()
@@ -73,8 +72,8 @@ private slots:
         RecordingView view;
         ImageSelection sel;
         sel.ProgMode = progMode;
-        const QString old = write(QStringLiteral("old.bin"), makeImage(4000, "GOOD0001"));
-        const QString path = name.isEmpty() ? write(QStringLiteral("versión ñ.bin"), image)
+        const QString old = files.writeFile(QStringLiteral("old.bin"), makeImage(4000, "GOOD0001"));
+        const QString path = name.isEmpty() ? files.writeFile(QStringLiteral("versión ñ.bin"), image)
                              : name.startsWith(QLatin1Char('/')) ? name : QDir(files.exeDir()).filePath(name);
         if (name == QLatin1String("fifo"))
             QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 || errno == EEXIST);
@@ -100,7 +99,7 @@ private slots:
     // Bytes that are not UTF-8 decode to U+FFFD, which may name another file.
     void inexactPathRefused()
     {
-        const QString path = write(QString(QChar(QChar::ReplacementCharacter)) + ".bin", makeImage(1100));
+        const QString path = files.writeFile(QString(QChar(QChar::ReplacementCharacter)) + ".bin", makeImage(1100));
         RecordingView view;
         ImageSelection selection;
         QCOMPARE(checkAndShowImage(view, selection, path), SelectOutcome::Unreadable);
