@@ -1,11 +1,7 @@
 // The configuration file: the INI reading rules, the two values read from it,
 // and what reading it once tells every front end about the file and its folder.
 
-#include <QDir>
-#include <QFile>
-#include <QLocale>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include "app/core/ArchivoIni.h"
 #include "app/core/Configuration.h"

@@ -1,10 +1,7 @@
 // What the programs say about ports: the port list, the group hint for a device
 // this user may not open, and the start-up note naming the configuration and link.
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 #include <unistd.h>
 
 #include "app/core/StartUp.h"
