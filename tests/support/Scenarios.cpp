@@ -40,8 +40,6 @@ std::vector<Scenario> table()
         // frame once and no quiet wait.
         {"healthy, every reply 2 ms after its frame", {"latency=2"}, 1100, O::Ok, 0, {}, head() + done(1100), Whole,
          true},
-        {"healthy, every reply 20 ms after its frame", {"latency=20"}, 1100, O::Ok, 0, {}, head() + done(1100),
-         Whole, true},
         {"healthy, every reply 50 ms after its frame", {"latency=50"}, 1100, O::Ok, 0, {}, head() + done(1100),
          Whole, true},
         {"healthy, paced at 115200 baud", {"baud=115200"}, 1100, O::Ok, 0, {}, head() + done(1100), Whole, true},
