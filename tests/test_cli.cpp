@@ -18,17 +18,13 @@
 
 namespace {
 
-bool isProgress(const QString &line)
-{
-    return line.startsWith(QLatin1String("Writing program to flash  ("));
-}
-
 // An adapter's name as udev gives it: a link to the device, kept across re-plugging.
 const QString ById = QStringLiteral("/by-id/usb-FTDI_FT232R_A1-if00-port0");
 
-bool linkById(const QString &dir, const QString &device)
+// A row's text with @byid, @dir and @tty filled in: that link, the configuration's folder, the device.
+QString filled(QString text, const QString &dir, const QString &tty)
 {
-    return QDir(dir).mkpath(QStringLiteral("by-id")) && QFile::link(device, dir + ById);
+    return text.replace("@byid", dir + ById).replace("@dir", dir).replace("@tty", tty);
 }
 
 }  // namespace
@@ -54,21 +50,20 @@ private slots:
         rig.sim->stop();
 
         QCOMPARE(r.code, s.exitCode);
-        QVERIFY2(r.out.size() >= 2 && r.out[1] == "Port " + rig.slave(),
-                 qPrintable(r.out.join('\n')));
+        QVERIFY2(r.out.size() >= 2 && r.out[1] == "Port " + rig.slave(), qPrintable(r.out.join('\n')));
         // A log file gets a progress line per tenth: the last one before the next line stands.
-        QStringList lines;
+        const auto progress = [&](qsizetype i) {
+            return i < r.out.size() && r.out[i].startsWith("Writing program to flash  (");
+        };
+        QString shown;
         for (qsizetype i = 2; i < r.out.size(); ++i)
-            if (!isProgress(r.out[i]) || i + 1 == r.out.size() || !isProgress(r.out[i + 1]))
-                lines << r.out[i];
-        const QString shown = lines.isEmpty() ? QString() : lines.join('\n') + '\n';
+            if (!progress(i) || !progress(i + 1))
+                shown += r.out[i] + '\n';
         QCOMPARE(foldStatus(shown), s.status.isEmpty() || s.status.endsWith('\n') ? s.status : s.status + '\n');
         // Standard error: the boxes as errors.
         const QStringList errors = r.err.split('\n', Qt::SkipEmptyParts)
                                        .filter(QRegularExpression("^error: (?!.*could not be opened again|port lost)"));
-        QStringList boxes = s.boxes;
-        boxes.replaceInStrings(QRegularExpression(QStringLiteral("^!?")), QStringLiteral("error: "));
-        QCOMPARE(errors, boxes);
+        QCOMPARE(errors, QStringList(s.boxes).replaceInStrings(QRegularExpression("^!?"), "error: "));
         QCOMPARE(r.err.contains(QStringLiteral("error: port lost: com3 (")), s.exitCode == 9);
         if (!s.wire.isEmpty())
             QCOMPARE(rig.received().toHex(), wireOf(s.wire, image).toHex());
@@ -90,27 +85,20 @@ private slots:
     }
     void doubtNamed()
     {
-        QFETCH(QStringList, indicator);
-        QFETCH(int, code);
-        QFETCH(QString, doubt);
-        QFETCH(QString, stage);
+        QFETCH(QStringList, indicator); QFETCH(int, code); QFETCH(QString, doubt); QFETCH(QString, stage);
         SimRig rig;
         QVERIFY(rig.start(::indicator(indicator)));
         const FlashRun r = runFlash({"-c", rig.exeDir(), "--json", "--trace", rig.writeImage(makeImage(1100))});
         rig.sim->stop();
         QCOMPARE(r.code, code);
-        QJsonObject end;
-        QStringList doubtEvents;
-        for (const QByteArray &line : r.output.split('\n')) {
-            const QJsonObject e = QJsonDocument::fromJson(line).object();
-            if (e.value("event") == "doubt")
-                doubtEvents << e.value("cause").toString() + '@' + e.value("stage").toString();
-            if (e.value("event") == "end")
-                end = e;
-        }
-        QCOMPARE(end.value("doubt").toString(), doubt);
-        QCOMPARE(end.value("doubtStage").toString(), stage);
-        QCOMPARE(doubtEvents.contains(doubt + '@' + stage), !doubt.isEmpty());
+        QStringList doubts;  // cause@stage of each doubt event, then of the end event (the last line)
+        for (const QByteArray &line : r.output.trimmed().split('\n'))
+            if (const QJsonObject e = QJsonDocument::fromJson(line).object(); e["event"] == "doubt")
+                doubts << e["cause"].toString() + '@' + e["stage"].toString();
+            else if (e["event"] == "end")
+                doubts << e["doubt"].toString() + '@' + e["doubtStage"].toString();
+        QCOMPARE(doubts.value(doubts.size() - 1), doubt + '@' + stage);
+        QCOMPARE(doubts.indexOf(doubt + '@' + stage) < doubts.size() - 1, !doubt.isEmpty());
         QCOMPARE(r.err.contains(QStringLiteral("! doubt %1 during %2: ").arg(doubt, stage)), !doubt.isEmpty());
         // Said in words, with what to do, when it decided the outcome.
         QCOMPARE(r.err.contains(QStringLiteral("torvex-flash: the line (%1, during %2): ").arg(doubt, stage)),
@@ -120,7 +108,7 @@ private slots:
 
     void commandLine_data()
     {
-        QTest::addColumn<QStringList>("args");  // @dir: the configuration; the image goes last
+        QTest::addColumn<QStringList>("args");  // @dir, @tty, @byid: see filled(); the image goes last
         QTest::addColumn<QByteArray>("image");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("output");  // in standard output, or in standard error on failure
@@ -128,40 +116,27 @@ private slots:
         QTest::newRow("--port 255 is a port") << QStringList{"-c", "@dir", "--port", "255"} << good << 0 << "Reseting indicator.";
         QTest::newRow("--port and --device") << QStringList{"-p", "3", "-d", "tty"} << good << 1 << "exclude";
         QTest::newRow("help") << QStringList{"--help"} << QByteArray() << 0 << "8  reset refused";
-        QTest::newRow("--device, no configuration") << QStringList{"-c", "@dir/none", "-d", "@slave"} << good << 0 << "Reseting";
         QTest::newRow("--device by its by-id name") << QStringList{"-c", "@dir/none", "-d", "@byid"} << good << 0
-            << "Port @slave\n";
+            << "Port @tty\n";
         QTest::newRow("laboratory build, --lab") << QStringList{"-c", "@dir", "--lab"}
             << makeImage(1100, "V2", "KD7", '0', "LABT") << 0 << "laboratory build";
-        QTest::newRow("dangling link") << QStringList{"-c", "@dir", "-p", "9"} << good << 3
-            << "port unusable: @dir/com9 is a dangling link: its target @dir/gone does not exist";
-        QTest::newRow("no link, no numbered device") << QStringList{"-c", "@dir", "-p", "200"} << good << 3
-            << "no com200 link found in @dir, and the numbered fallback device /dev/ttyS199 does not exist either";
-        QTest::newRow("--list-ports") << QStringList{"-c", "@dir", "--list-ports"} << QByteArray() << 0
-            << "com3 -> @slave\ncom9 -> @dir/gone (dangling link: @dir/gone does not exist)";
         QTest::newRow("--info") << QStringList{"-i", "-c", "@dir"} << makeImage(1176) << 0 << "Blocks:       12 of at most 98 bytes";
     }
     void commandLine()
     {
-        QFETCH(QStringList, args);
-        QFETCH(QByteArray, image);
-        QFETCH(int, code);
-        QFETCH(QString, output);
+        QFETCH(QStringList, args); QFETCH(QByteArray, image); QFETCH(int, code); QFETCH(QString, output);
         SimRig rig;
         QVERIFY(rig.start({}, QTest::currentDataTag() == QByteArray("--port 255 is a port") ? 255 : 3));
-        QVERIFY(QFile::link(rig.exeDir() + QStringLiteral("/gone"), rig.exeDir() + QStringLiteral("/com9")));
-        QVERIFY(linkById(rig.exeDir(), rig.slave()));
+        QVERIFY(QDir(rig.exeDir()).mkpath("by-id") && QFile::link(rig.slave(), rig.exeDir() + ById));
         for (QString &a : args)
-            a.replace(QLatin1String("@dir"), rig.exeDir()).replace(QLatin1String("@slave"), rig.slave())
-                .replace(QLatin1String("@byid"), rig.exeDir() + ById);
-        output.replace(QLatin1String("@dir"), rig.exeDir()).replace(QLatin1String("@slave"),
-                                                                    rig.slave());
+            a = filled(a, rig.exeDir(), rig.slave());
         if (!image.isEmpty())
             args << rig.writeImage(image);
         const FlashRun r = runFlash(args);
         rig.sim->stop();
         QCOMPARE(r.code, code);
-        QVERIFY2((code == 0 ? r.out.join('\n') : r.err).contains(output), qPrintable(r.out.join('\n') + r.err));
+        QVERIFY2((code == 0 ? r.out.join('\n') : r.err).contains(filled(output, rig.exeDir(), rig.slave())),
+                 qPrintable(r.out.join('\n') + r.err));
         QCOMPARE(!image.isEmpty() && rig.flash(image.size()) == image, code == 0 && !image.isEmpty() && !args.contains("-i"));
     }
 
@@ -199,29 +174,21 @@ private slots:
     }
     void setPort()
     {
-        QFETCH(QString, config);
-        QFETCH(int, number);
-        QFETCH(QString, device);
-        QFETCH(int, code);
-        QFETCH(QString, message);
-        QFETCH(QString, link);
+        QFETCH(QString, config); QFETCH(int, number); QFETCH(QString, device); QFETCH(int, code);
+        QFETCH(QString, message); QFETCH(QString, link);
         SimRig rig;
-        QVERIFY(rig.start());
-        rig.writeFile("fw.bin", "not a device");
         RawPty tty;  // another device than the simulator's
         const QString dir = rig.exeDir(), slave = tty.slavePath();
-        QDir(dir).mkdir("usr");
-        QVERIFY(QFile::link("../BootLoaderTorvexII.ini", dir + "/usr/BootLoaderTorvexII.ini"));
-        for (const QString &gone : {dir + "/com9", dir + "/usr/com5"})
-            QVERIFY(QFile::link(dir + "/gone", gone));
-        QDir(dir).mkdir("locked");
-        QFile::copy(dir + "/BootLoaderTorvexII.ini", dir + "/locked/BootLoaderTorvexII.ini");
+        QVERIFY(rig.start() && QDir(dir).mkpath("usr") && QDir(dir).mkpath("locked") && QDir(dir).mkpath("by-id"));
+        rig.writeFile("fw.bin", "not a device");
+        QVERIFY(QFile::link("../BootLoaderTorvexII.ini", dir + "/usr/BootLoaderTorvexII.ini")
+                && QFile::copy(dir + "/BootLoaderTorvexII.ini", dir + "/locked/BootLoaderTorvexII.ini"));
+        QVERIFY(QFile::link(dir + "/gone", dir + "/com9") && QFile::link(dir + "/gone", dir + "/usr/com5")
+                && QFile::link(slave, dir + ById));
         const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
                         | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
         QVERIFY(QFile::setPermissions(dir, open) && QFile::setPermissions(dir + "/locked", open & ~QFile::WriteOwner));
-        QVERIFY(linkById(dir, slave));
-        const auto fill = [&](QString s) { return s.replace("@byid", dir + ById).replace("@dir", dir).replace("@tty", slave); };
-
+        const auto fill = [&](const QString &text) { return filled(text, dir, slave); };
         const QString cwd = QDir::currentPath();
         QDir::setCurrent(dir);
         const FlashRun r = runFlash({"-c", fill(config), "--set-port", QString::number(number), fill(device)},
@@ -253,81 +220,57 @@ private slots:
         QCOMPARE(exitCodeFor(r), ExitPortUnusable);
     }
 
-    // Ctrl-C mid-write: no frame after it, the port closed, the next update whole.
+    // Ctrl-C mid-write ends between two frames. During the erase its reply is
+    // awaited (said once), so that the next run is not answered by it; a second
+    // Ctrl-C ends at once. Either way the port is released and the next update is whole.
+    void stopsOnSignal_data()
+    {
+        QTest::addColumn<bool>("erasing");
+        QTest::addColumn<int>("stops");
+        QTest::addColumn<QStringList>("said");  // how each line on standard error begins
+        const QString waiting = "waiting for the indicator to finish erasing; press Ctrl-C again to quit now";
+        QTest::newRow("mid-write") << false << 1 << QStringList{"torvex-flash: stopped by SIGINT while writing, "};
+        QTest::newRow("erasing, once: the erase is awaited") << true << 1
+                                                             << QStringList{waiting, "torvex-flash: stopped by SIGINT "};
+        QTest::newRow("erasing, twice: ends at once") << true << 2 << QStringList{waiting};
+    }
     void stopsOnSignal()
     {
+        QFETCH(bool, erasing); QFETCH(int, stops); QFETCH(QStringList, said);
         SimRig rig;
-        QVERIFY(rig.start(indicator({"baud=115200"})));
-        const QByteArray image = makeImage(40000);
-        const QString path = rig.writeImage(image);
-        const QStringList args{QStringLiteral("--config"), rig.exeDir(), path};
-        QProcess run;
-        run.start(QStringLiteral(TORVEX_FLASH_BIN), args);
-        QTRY_VERIFY_WITH_TIMEOUT(run.peek(4096).contains("Writing program to flash  ("), 10000);
-        ::kill(pid_t(run.processId()), SIGINT);
-        QVERIFY(run.waitForFinished(5000));
-        QCOMPARE(run.exitCode(), 130);
-        const QString err = QString::fromUtf8(run.readAllStandardError());
-        QVERIFY2(err.contains(QStringLiteral("stopped by SIGINT while writing")), qPrintable(err));
-        QCOMPARE(err.count(QLatin1Char('\n')), 1);
-        QVERIFY(!lockFileLeft(QDir(rig.exeDir()).filePath(QStringLiteral("com3"))));
-
-        QCOMPARE(runFlash(args).code, 0);
-        rig.sim->stop();
-        QCOMPARE(rig.flash(image.size()), image);
-    }
-
-    // Ctrl-C during the erase: the erase's reply is still awaited (said once),
-    // so an immediate second run is not answered by it. A second Ctrl-C ends
-    // at once, and the port is released all the same.
-    void stopDuringErase_data()
-    {
-        QTest::addColumn<int>("stops");
-        QTest::newRow("once: the erase is awaited") << 1;
-        QTest::newRow("twice: ends at once") << 2;
-    }
-    void stopDuringErase()
-    {
-        QFETCH(int, stops);
-        SimRig rig;
-        torvexsim::Options slowErase;
-        slowErase.eraseTime = std::chrono::milliseconds(2500);
-        // What went out, as the simulator logs it when it sends.
+        torvexsim::Options options = indicator({erasing ? "erase-time=2500" : "baud=115200"});
         std::mutex mutex;
-        int acksSent = 0;
-        slowErase.log = [&](const std::string &line) {
+        int acksSent = 0;  // as the simulator logs them when it sends them
+        options.log = [&](const std::string &line) {
             const std::lock_guard lock(mutex);
             acksSent += line.find("sim> 02 06 00 0A 0D (ACK)") != std::string::npos;
         };
-        QVERIFY(rig.start(slowErase));
-        const QByteArray image = makeImage(1100);
+        QVERIFY(rig.start(options));
+        const QByteArray image = makeImage(40000);
         const QStringList args{QStringLiteral("--config"), rig.exeDir(), rig.writeImage(image)};
         QProcess run;
         run.start(QStringLiteral(TORVEX_FLASH_BIN), args);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.sim->counters().erases == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(erasing ? rig.sim->counters().erases == 1 : run.peek(4096).contains("Writing program"),
+                                 10000);
         for (int i = 0; i < stops; ++i) {
             ::kill(pid_t(run.processId()), SIGINT);
             QTest::qWait(300);  // the first is taken before the second comes
         }
         QVERIFY(run.state() == QProcess::NotRunning || run.waitForFinished(30000));
-        int acksAtExit;  // the resync's, then the erase's
-        {
-            const std::lock_guard lock(mutex);
-            acksAtExit = acksSent;
-        }
-        QCOMPARE(run.exitCode(), 130);
-        const QString err = QString::fromUtf8(run.readAllStandardError());
-        QCOMPARE(err.count(QStringLiteral("waiting for the indicator to finish erasing; press Ctrl-C again to quit now")),
-                 1);
+        // Erasing: the resync's, then the erase's.
+        const int acksAtExit = [&] { const std::lock_guard lock(mutex); return acksSent; }();
         QCOMPARE(acksAtExit >= 2, stops == 1);
+        QCOMPARE(run.exitCode(), 130);
+        const QStringList err = QString::fromUtf8(run.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(err.size(), said.size());
+        for (qsizetype i = 0; i < err.size(); ++i)
+            QVERIFY2(err[i].startsWith(said[i]), qPrintable(err[i]));
         QVERIFY(!lockFileLeft(QDir(rig.exeDir()).filePath(QStringLiteral("com3"))));
-        if (stops == 2) {
-            rig.sim->stop();
-            return;
+        if (stops == 1) {
+            QCOMPARE(runFlash(args).code, 0);
+            QCOMPARE(rig.flash(image.size()), image);
         }
-        QCOMPARE(runFlash(args).code, 0);
         rig.sim->stop();
-        QCOMPARE(rig.flash(image.size()), image);
     }
 };
 

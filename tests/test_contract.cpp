@@ -1,42 +1,21 @@
 // torvex-flash --json and --log read by the station's own reader: for every
-// outcome the simulated indicator can provoke and every way a run ends before
-// or beside it, one end event with the outcome that the exit status says, as
-// doc/json-events.md documents it.
+// outcome the simulated indicator can provoke and every other way a run ends,
+// one end event with the exit status's outcome, as doc/json-events.md says.
 
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
 #include <csignal>
 
+#include "FlashContract.h"
 #include "FlashJob.h"
 #include "support/Scenarios.h"
 #include "support/SimRig.h"
 
 namespace {
 
-struct Documented {
-    QString outcome;
-    OutcomeKind kind;
-};
-
-// The words programs that run torvex-flash match on: fixed bytes, not the code's constants.
-const QMap<int, Documented> Outcomes{
-    {0, {"ok", OutcomeKind::Ok}},
-    {1, {"usage", OutcomeKind::Failed}},
-    {2, {"image-refused", OutcomeKind::Failed}},
-    {3, {"port-unusable", OutcomeKind::Failed}},
-    {4, {"no-connection", OutcomeKind::Failed}},
-    {5, {"erase-failed", OutcomeKind::Failed}},
-    {6, {"write-failed", OutcomeKind::Failed}},
-    {7, {"end-write-refused", OutcomeKind::Warning}},
-    {8, {"reset-refused", OutcomeKind::Warning}},
-    {9, {"port-lost", OutcomeKind::Failed}},
-    {10, {"unproven", OutcomeKind::Failed}},
-    {143, {"interrupted", OutcomeKind::Failed}},
-};
-
-// The end events among JSON lines.
 QList<QJsonObject> endEvents(const QByteArray &lines)
 {
     QList<QJsonObject> ends;
@@ -46,12 +25,12 @@ QList<QJsonObject> endEvents(const QByteArray &lines)
     return ends;
 }
 
-// Runs torvex-flash --json --log, "\xNN" in an argument standing for that
-// byte; stopMidWrite sends SIGTERM once progress shows. Checks that the run
-// ends with one end event on standard output and one in the log, with the
-// exit status's outcome, and that the station reads that outcome. said: what
-// the run wrote, standard output then standard error.
-void runAndRead(const QStringList &args, int expectedExit, bool stopMidWrite = false, QString *said = nullptr)
+// Runs torvex-flash --json --log ARGS ("\xNN" in an argument stands for that
+// byte) into out and err, with SIGTERM once progress shows if stopMidWrite.
+// Standard output and the log must each hold one end event with the exit
+// status's outcome (test_pages holds the words to the documented ones), and the
+// station must read that outcome.
+void runAndRead(const QStringList &args, int expectedExit, QByteArray &out, QString &err, bool stopMidWrite = false)
 {
     QTemporaryDir logDir;
     const QString log = logDir.filePath("updates.log");
@@ -59,19 +38,15 @@ void runAndRead(const QStringList &args, int expectedExit, bool stopMidWrite = f
     flash.start(QStringLiteral("bash"),
                 QStringList{"-c", R"sh(a=(); for x in "$@"; do a+=("$(printf %b "$x")"); done; exec "${a[@]}")sh",
                             "bash", QStringLiteral(TORVEX_FLASH_BIN), "--json", "--log", log} + args);
-    QByteArray out;
-    if (stopMidWrite) {
-        while (!out.contains("\"progress\"") && flash.waitForReadyRead(20000))
-            out += flash.readAllStandardOutput();
+    while (stopMidWrite && !out.contains("\"progress\"") && flash.waitForReadyRead(20000))
+        out += flash.readAllStandardOutput();
+    if (stopMidWrite)
         ::kill(pid_t(flash.processId()), SIGTERM);
-    }
     QVERIFY(flash.waitForFinished(60000));
     out += flash.readAllStandardOutput();
-    if (said)
-        *said = QString::fromUtf8(out + flash.readAllStandardError());
+    err = QString::fromUtf8(flash.readAllStandardError());
     QCOMPARE(flash.exitCode(), expectedExit);
-    QVERIFY2(Outcomes.contains(expectedExit), qPrintable(QString::number(expectedExit)));
-    const QString word = Outcomes[expectedExit].outcome;
+    const QString word = outcomeWord(expectedExit);
 
     QFile logFile(log);
     QVERIFY(logFile.open(QIODevice::ReadOnly));
@@ -85,7 +60,10 @@ void runAndRead(const QStringList &args, int expectedExit, bool stopMidWrite = f
     reader.feed(out);
     reader.conclude(flash.exitCode());
     QCOMPARE(state.outcome, word);
-    QCOMPARE(int(outcomeKind(state)), int(Outcomes[expectedExit].kind));
+    // Green for an update, a warning when only a step after the write was refused.
+    QCOMPARE(int(outcomeKind(state)), int(expectedExit == 0                        ? OutcomeKind::Ok
+                                          : expectedExit == 7 || expectedExit == 8 ? OutcomeKind::Warning
+                                                                                   : OutcomeKind::Failed));
     QVERIFY(!state.outcomeText.isEmpty());
 }
 
@@ -95,7 +73,8 @@ class TestContract : public QObject {
     Q_OBJECT
 
 private slots:
-    // The first quick scenario of each exit status.
+    // The first quick scenario of each exit status, and its events in the order
+    // the update goes: start first, then the stages in order, progress rising, end last.
     void scenario_data()
     {
         addScenarioRows([](const Scenario &s) {
@@ -109,12 +88,46 @@ private slots:
         const Scenario *s = rowScenario(rig);
         if (!s)
             QSKIP("no scenario runs here");
-        runAndRead({"-c", rig.exeDir(), rig.writeImage(makeImage(s->size))}, s->exitCode);
+        const QByteArray image = makeImage(s->size);
+        QByteArray out;
+        QString err;
+        runAndRead({"-c", rig.exeDir(), rig.writeImage(image)}, s->exitCode, out, err);
+        if (QTest::currentTestFailed())
+            return;
+        QList<QJsonObject> events;
+        QStringList kinds, stages, boxes, status;
+        qint64 sent = 0;
+        for (const QByteArray &line : out.trimmed().split('\n')) {
+            const QJsonObject &e = events.emplaceBack(QJsonDocument::fromJson(line).object());
+            kinds << e["event"].toString();
+            if (kinds.last() == "stage")
+                stages << e["stage"].toString();
+            else if (kinds.last() == "message")
+                boxes << (e["icon"] == "error" ? "!" : "") + e["text"].toString();
+            else if (kinds.last() == "status")
+                status << e["text"].toString();
+            else if (kinds.last() == "progress")
+                QVERIFY(std::exchange(sent, e["sent"].toInteger()) < e["sent"].toInteger());
+        }
+        QCOMPARE(kinds.first() + kinds.last(), QStringLiteral("startend"));
+        QCOMPARE(events.first()["sha256"].toString(),
+                 QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
+        const QStringList order{"wake-up", "identify", "erase", "write mode", "write", "end of write", "reset"};
+        QCOMPARE(stages, order.mid(0, stages.size()));
+        QCOMPARE(kinds.contains("indicator"), stages.contains("erase"));
+        QCOMPARE(boxes, s->boxes);
+        QCOMPARE(foldStatus(status.join('\n') + '\n'), s->status.endsWith('\n') ? s->status : s->status + '\n');
+        QCOMPARE(events.last()["sent"].toInteger(), sent);
+        rig.sim->stop();
+        int repeats = 0, seq = -1;  // blocks sent again
+        for (const torvexsim::FrameRecord &f : rig.sim->frames())
+            if (f.kind == torvexsim::Frame::Kind::Data && f.length > 0)
+                repeats += std::exchange(seq, f.seq) == f.seq;
+        QCOMPARE(events.last()["retries"].toInt(), repeats);
     }
 
     // Every other way a run ends: the command line, the image, the
-    // configuration, the port, a signal. Only an update that reaches the
-    // port sends anything.
+    // configuration, the port, a signal. Only a run that reaches the port sends anything.
     void everyOtherEnd_data()
     {
         QTest::addColumn<QStringList>("args");  // @dir: the configuration; @image: the image file
@@ -141,25 +154,23 @@ private slots:
             << "error: port unusable: @dir/gone: ";
         QTest::newRow("device name not UTF-8") << QStringList{"-d", "/dev/tty\\xff", "@image"} << good << false << 3
             << " is not valid UTF-8 and cannot be opened as given: rename the device link or its folder";
-        QTest::newRow("stopped while writing") << plain << good << false << 143
-            << "torvex-flash: stopped by SIGTERM while writing";
+        QTest::newRow("stopped while writing") << plain << good << false << 143 << "torvex-flash: stopped by SIGTERM while writing";
     }
     void everyOtherEnd()
     {
-        QFETCH(QStringList, args);
-        QFETCH(QByteArray, image);
-        QFETCH(bool, progMode);
-        QFETCH(int, exit);
+        QFETCH(QStringList, args); QFETCH(QByteArray, image); QFETCH(bool, progMode); QFETCH(int, exit);
         QFETCH(QString, says);
         SimRig rig;
         QVERIFY(rig.start(exit == 143 ? indicator({"program=100"}) : torvexsim::Options{}));
         rig.writeIni(QByteArray("[SERIAL]\r\nCommNum=3\r\n[MODE]\r\nModeProg=") + (progMode ? "1" : "0") + "\r\n");
         args.replaceInStrings(QStringLiteral("@image"), rig.writeImage(image));
         args.replaceInStrings(QStringLiteral("@dir"), rig.exeDir());
-        QString said;
-        runAndRead(args, exit, exit == 143, &said);
+        QByteArray out;
+        QString err;
+        runAndRead(args, exit, out, err, exit == 143);
         if (QTest::currentTestFailed())
             return;
+        const QString said = QString::fromUtf8(out) + err;
         QVERIFY2(said.contains(says.replace(QStringLiteral("@dir"), rig.exeDir())), qPrintable(said));
         rig.sim->stop();
         QCOMPARE(rig.received().isEmpty(), exit != 0 && exit != 143);
