@@ -1,19 +1,11 @@
-// The line's trust rule as tables of timed events in, verdicts out: no port,
-// no waiting.
-//
-// A script is a list of events, each "TIME" then what happened:
-//   >R >I >E >W >B >N >S   a frame went out: resync, identify, erase, write
-//                          mode, block, end of write (empty frame), reset
-//   <a <n                  its wait ended with an ACK, a NAK (5 bytes, STX first)
-//   <d <g <u <-            a damaged reply (STX first), garbage without STX,
-//                          an unknown code, no reply at all
-//   + .                    after <a or <n: a further reply (STX) came with it,
-//                          a byte that cannot start one (CR) came with it
-//   !  ,                   a reply, a byte that cannot start one, while no
-//                          frame waits (between exchanges, in a watch)
-//   q                      the line was waited out (the gate said go)
-//   b                      a new update begins
-// e.g. "0>E 9<a 10>W 12<a+" : write mode acknowledged with an extra reply.
+// The line's trust rule as tables of timed events in, verdicts out. A script
+// is events "TIME" + what: >R >I >E >W >B >N >S a frame went out (resync,
+// identify, erase, write mode, block, end of write, reset); <a <n its wait
+// ended with an ACK, a NAK; <d <g <u <- a damaged reply, garbage without STX,
+// an unknown code, none; a trailing + or . : another reply, or a CR, came
+// with it; ! , a reply, or bytes without STX, while no frame waits; q the
+// line waited out; b a new update. "0>E 9<a 10>W 12<a+": write mode
+// acknowledged with an extra reply.
 
 #include <QtTest>
 

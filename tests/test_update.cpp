@@ -120,10 +120,8 @@ private slots:
         }
     }
 
-    // More replies than frames, with the indicator's own reply lost or its
-    // erase running behind its acknowledgement: where it fails depends on
-    // when the extra replies land, but it never claims a flash it did not
-    // write, and never says "Program update Ok." for one.
+    // Extra replies with a lost reply or a background erase: where it fails
+    // depends on timing, but it never claims a flash it did not write.
     void neverFalseSuccess_data()
     {
         QTest::addColumn<QStringList>("indicator");
@@ -135,15 +133,13 @@ private slots:
                     << rules << size << outcome;
         };
         // The last block, whatever its length, is watched for a reply still
-        // on its way; here the indicator would ignore it. Where the copy shows
-        // depends on the machine's timing; that the update is unproven does not.
+        // on its way (here the indicator ignores the block): always unproven.
         for (const int size : {1078, 1100, 1176, 1177}) {
             const int last = (size + 97) / 98 - 1;
             row({QStringLiteral("block%1:twice=1*1").arg(last - 1), QStringLiteral("block%1:silence*1").arg(last)},
                 size, int(UpdateOutcome::Unproven));
         }
-        // A copy that lands in place of a block the indicator ignored: caught
-        // by the indicator's sequence check, or by the count.
+        // A copy in place of an ignored block: the sequence check or the count.
         row({"baud=115200", "block5:twice=2*1", "block6:silence*1"});
         for (const char *delay : {"5", "40", "120", "400"})
             row({QStringLiteral("any:twice=%1").arg(delay), QStringLiteral("block11:lose*1")});

@@ -36,8 +36,7 @@ std::vector<Scenario> table()
     const QString endWriteError = QStringLiteral("Error al salir del modo escritura flash");
     return {
         {"healthy indicator", {}, 1100, O::Ok, 0, {}, head() + done(1100), Whole, true},
-        // Whatever its latency or its line, a healthy indicator sees every
-        // frame once and no quiet wait.
+        // A healthy indicator, at any latency: every frame once, no quiet wait.
         {"healthy, every reply 2 ms after its frame", {"latency=2"}, 1100, O::Ok, 0, {}, head() + done(1100), Whole,
          true},
         {"healthy, every reply 50 ms after its frame", {"latency=50"}, 1100, O::Ok, 0, {}, head() + done(1100),
@@ -90,16 +89,12 @@ std::vector<Scenario> table()
         {"last block and every empty frame late", {"program=100", "block11:delay=2050*1", "end:delay=350"}, 1100,
          O::EndWriteRefused, 7, {endWriteError}, head() + done(1100),
          {"wake", "I", "E", "W", "b0-11", "b11", "end", "S"}, true, true},
-        // More replies than frames: a copy, a stray, a late reply. After the
-        // erase, one of them may have stood in for the erase's or write
-        // mode's own reply, which nothing can prove again: the update is
-        // unproven. (The wire is left unchecked: its retries depend on when
-        // the extra reply shows.)
+        // An extra reply after the erase may have stood in for the erase's or
+        // write mode's: unproven. (Wire unchecked: retries follow its timing.)
         {"every reply copied 120 ms late, last block's reply lost once", {"any:twice=120", "block11:lose*1"}, 1100,
          O::Unproven, 10, {writeError}, head() + Erased + QStringLiteral("(1100/1100)\nWrite Fail!!.\n"), {}, true,
          true},
-        // A reply far slower than the writing's usual may stand in for a last
-        // block that never arrived: the block is asked for again.
+        // A far slower reply to the last block: the block is asked for again.
         {"a reply copied 500 ms late into the wait of a last block the indicator ignored",
          {"block10:twice=500*1", "block11:silence*1"}, 1100, O::Ok, 0, {}, head() + done(1100),
          {"wake", "I", "E", "W", "b0-11", "b11", "end", "S"}, true, true},
