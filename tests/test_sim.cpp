@@ -2,6 +2,7 @@
 // programming and sequence rules, driven over its pty with plain writes.
 
 #include <QSerialPort>
+#include <QThread>
 #include <QtTest>
 #include <sys/ioctl.h>
 
@@ -45,7 +46,9 @@ struct Port {
         sim = std::make_unique<Simulator>(std::move(o));
         sim->start();
         p.setPortName(QString::fromStdString(sim->slavePath()));
-        p.open(QIODevice::ReadWrite);
+        // Under a loaded suite an open was once refused at once: try again briefly.
+        for (int i = 0; i < 50 && !p.open(QIODevice::ReadWrite); ++i)
+            QThread::msleep(20);
     }
     bool send(const QByteArray &b) { return p.write(b) == b.size() && p.waitForBytesWritten(3000); }
     QByteArray read(int n)  // fewer when 3 s pass
